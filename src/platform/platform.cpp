@@ -1,0 +1,190 @@
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <sys/types.h>
+#endif
+
+namespace bmpface {
+
+#ifdef BMPFACE_FAULT_INJECTION
+namespace {
+// Test-only state; thread_local so that tests running requests on several threads stay independent.
+thread_local long gFailAt = 0;
+thread_local long gRequests = 0;
+
+bool ShouldFail() {
+  ++gRequests;
+  return gFailAt != 0 && gRequests == gFailAt;
+}
+}  // namespace
+
+void PlatformFailRequest(long n) {
+  gFailAt = n;
+  gRequests = 0;
+}
+
+long PlatformRequestCount() { return gRequests; }
+
+#define BMPFACE_MAYBE_FAIL() \
+  if (ShouldFail()) return nullptr
+#else
+#define BMPFACE_MAYBE_FAIL() static_cast<void>(0)
+#endif
+
+void* PlatformMalloc(size_t bytes) {
+  BMPFACE_MAYBE_FAIL();
+  // A zero-byte request still yields a distinct block, so success is never mistaken for failure.
+  return std::malloc(bytes != 0 ? bytes : 1);
+}
+
+void* PlatformCalloc(size_t count, size_t size) {
+  BMPFACE_MAYBE_FAIL();
+  if (count == 0 || size == 0) return std::calloc(1, 1);
+  return std::calloc(count, size);
+}
+
+void* PlatformRealloc(void* block, size_t bytes) {
+  BMPFACE_MAYBE_FAIL();
+  return std::realloc(block, bytes != 0 ? bytes : 1);
+}
+
+void PlatformFree(void* block) { std::free(block); }
+
+PlatformFile* PlatformOpen(const char* path, const char* mode) {
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  return std::fopen(path, mode);
+}
+
+size_t PlatformRead(void* buffer, size_t size, size_t count, PlatformFile* file) {
+  return std::fread(buffer, size, count, file);
+}
+
+size_t PlatformWrite(const void* buffer, size_t size, size_t count, PlatformFile* file) {
+  return std::fwrite(buffer, size, count, file);
+}
+
+namespace {
+#ifdef _WIN32
+using StatRecord = struct _stat64;
+int StatOpen(PlatformFile* file, StatRecord& st) { return _fstat64(_fileno(file), &st); }
+int StatPath(const char* path, StatRecord& st) { return _stat64(path, &st); }
+bool IsRegular(const StatRecord& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
+// Windows has no stable inode numbers through the C runtime; the type check is what guards devices.
+bool SameFile(const StatRecord&, const StatRecord&) { return true; }
+#else
+using StatRecord = struct stat;
+int StatOpen(PlatformFile* file, StatRecord& st) { return fstat(fileno(file), &st); }
+int StatPath(const char* path, StatRecord& st) { return stat(path, &st); }
+bool IsRegular(const StatRecord& st) { return S_ISREG(st.st_mode); }
+bool SameFile(const StatRecord& a, const StatRecord& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+#endif
+}  // namespace
+
+int PlatformSeek(PlatformFile* file, uint64_t offset) {
+#ifdef _WIN32
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0 ? 1 : 0;
+#else
+  const off_t target = static_cast<off_t>(offset);
+  if (target < 0 || static_cast<uint64_t>(target) != offset) return 0;
+  return fseeko(file, target, SEEK_SET) == 0 ? 1 : 0;
+#endif
+}
+
+int PlatformFileSize(PlatformFile* file, uint64_t& size) {
+  StatRecord st;
+  if (StatOpen(file, st) != 0 || !IsRegular(st) || st.st_size < 0) return 0;
+  size = static_cast<uint64_t>(st.st_size);
+  return 1;
+}
+
+void PlatformClose(PlatformFile* file) { std::fclose(file); }
+
+int PlatformFinishWrite(PlatformFile* file, const char* path, int writesOk) {
+  StatRecord opened;
+  const bool regular = StatOpen(file, opened) == 0 && IsRegular(opened);
+  bool ok = writesOk == 1 && std::fflush(file) == 0 && std::ferror(file) == 0;
+  ok = std::fclose(file) == 0 && ok;
+  if (ok) return 1;
+  StatRecord named;
+  if (regular && StatPath(path, named) == 0 && IsRegular(named) && SameFile(opened, named)) {
+    std::remove(path);
+  }
+  return 0;
+}
+
+void PlatformPrint(const char* text) {
+  // One fputs locks the stream once, so lines from concurrent requests do not mix.
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+#ifdef _WIN32
+char* PlatformNarrowPath(const wchar_t* path) {
+  if (path == nullptr) return nullptr;
+  const size_t n = std::wcslen(path);
+  // Two bytes per wide character holds any ANSI code page; UTF-8 as the system code page may
+  // need more, and then the conversion fails below and the path cannot be opened.
+  if (n >= static_cast<size_t>(INT32_MAX) / 2 - 1) return nullptr;
+  const int bytes = static_cast<int>((n + 1) * 2);
+  char* narrow = static_cast<char*>(PlatformMalloc(static_cast<size_t>(bytes)));
+  if (narrow == nullptr) return nullptr;
+  narrow[0] = '\0';
+  if (WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, bytes, nullptr, nullptr) == 0) {
+    narrow[0] = '\0';
+  }
+  return narrow;
+}
+#else
+char* PlatformNarrowPath(const wchar_t* path) {
+  if (path == nullptr) return nullptr;
+  const size_t n = std::wcslen(path);
+  if (n >= SIZE_MAX / 4 - 1) return nullptr;
+  // wchar_t holds UTF-32 code points here; the narrow form is their UTF-8, at most 4 bytes each.
+  char* narrow = static_cast<char*>(PlatformMalloc((n + 1) * 4));
+  if (narrow == nullptr) return nullptr;
+  unsigned char* out = reinterpret_cast<unsigned char*>(narrow);
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t c = static_cast<uint32_t>(path[i]);
+    if (c < 0x80) {
+      *out++ = static_cast<unsigned char>(c);
+    } else if (c < 0x800) {
+      *out++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+      *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      if (c >= 0xD800 && c <= 0xDFFF) {  // a surrogate has no UTF-8 form
+        PlatformFree(narrow);
+        return nullptr;
+      }
+      *out++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+      *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    } else if (c <= 0x10FFFF) {
+      *out++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+      *out++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+      *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    } else {
+      PlatformFree(narrow);
+      return nullptr;
+    }
+  }
+  *out = '\0';
+  return narrow;
+}
+#endif
+
+}  // namespace bmpface

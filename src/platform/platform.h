@@ -1,0 +1,55 @@
+// The one seam between the library and the operating system: memory, files, text output and
+// path conversion. Nothing else in the library calls malloc, fopen or printf directly, so that a
+// test build (BMPFACE_FAULT_INJECTION) can fail any chosen memory request.
+#ifndef BMPFACE_PLATFORM_PLATFORM_H_
+#define BMPFACE_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace bmpface {
+
+// Memory. Each returns null when the block cannot be obtained; PlatformFree(nullptr) is harmless.
+void* PlatformMalloc(size_t bytes);
+void* PlatformCalloc(size_t count, size_t size);
+// On failure returns null and leaves `block` valid and unchanged.
+void* PlatformRealloc(void* block, size_t bytes);
+void PlatformFree(void* block);
+
+// Files. `mode` is "rb" or "wb". A null path is a path that cannot be opened.
+using PlatformFile = std::FILE;
+PlatformFile* PlatformOpen(const char* path, const char* mode);
+// Number of whole items read or written.
+size_t PlatformRead(void* buffer, size_t size, size_t count, PlatformFile* file);
+size_t PlatformWrite(const void* buffer, size_t size, size_t count, PlatformFile* file);
+// Returns 1 when the position was set.
+int PlatformSeek(PlatformFile* file, uint64_t offset);
+// Size of an open regular file, or 0 with `size` untouched when it cannot be told (a pipe, a device).
+int PlatformFileSize(PlatformFile* file, uint64_t& size);
+// Closes a file opened for reading.
+void PlatformClose(PlatformFile* file);
+// Closes a file opened for writing at `path`. Returns 1 when `writesOk` is 1 and every buffered
+// byte reached the file. Otherwise the partial file is removed, but only when `path` still names
+// the regular file that `file` refers to: a device such as /dev/full is never removed.
+int PlatformFinishWrite(PlatformFile* file, const char* path, int writesOk);
+
+// Writes `text` unchanged to standard output, as one write of the stream.
+void PlatformPrint(const char* text);
+
+// Converts a NUL-terminated wide path to the file system's narrow form in a new buffer that the
+// caller releases with PlatformFree. Returns null for a null path, for one that has no narrow form
+// and when memory runs out: all of these then reach PlatformOpen as a path that cannot be opened.
+char* PlatformNarrowPath(const wchar_t* path);
+
+#ifdef BMPFACE_FAULT_INJECTION
+// Test builds only: the n-th memory request from now on (1 = the next one) fails; 0 disarms.
+// Counts are per thread, so concurrent tests do not disturb each other.
+void PlatformFailRequest(long n);
+// Memory requests made on this thread since the last PlatformFailRequest call.
+long PlatformRequestCount();
+#endif
+
+}  // namespace bmpface
+
+#endif  // BMPFACE_PLATFORM_PLATFORM_H_
