@@ -1,0 +1,91 @@
+// The in-memory picture and the BMP reader and writer.
+#ifndef BMPFACE_IMAGE_BMP_IMAGE_H_
+#define BMPFACE_IMAGE_BMP_IMAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace bmpface {
+
+constexpr uint16_t kBMPMagic = 0x4D42;  // "BM" read little-endian
+constexpr int kFileHeaderBytes = 14;
+constexpr int kInfoHeaderBytes = 40;
+constexpr int kHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
+
+// The 14-byte file header. Fields hold the file's little-endian values; they are packed and
+// unpacked byte by byte, so the host's byte order and alignment never matter.
+struct BMPFileHeader {
+  uint16_t bfType;
+  uint32_t bfSize;
+  uint16_t bfReserved1;
+  uint16_t bfReserved2;
+  uint32_t bfOffBits;
+};
+
+// The 40 bytes after the file header, taken as a BITMAPINFOHEADER whatever biSize declares.
+struct BMPInfoHeader {
+  uint32_t biSize;
+  int32_t biWidth;
+  int32_t biHeight;  // > 0: bottom row first in the file; <= 0: top row first
+  uint16_t biPlanes;
+  uint16_t biBitCount;
+  uint32_t biCompression;
+  uint32_t biSizeImage;
+  int32_t biXPelsPerMeter;
+  int32_t biYPelsPerMeter;
+  uint32_t biClrUsed;
+  uint32_t biClrImportant;
+};
+
+// A picture with rows top-down in `pixels`. Pixel (x, y) starts at x * bytesPerPixel +
+// y * rowStride and holds blue, green, red (and an unread fourth byte in 32-bit pictures).
+// Filled by LoadBMP or ExtractFaceRegion; the owner releases `pixels` with FreeBMP.
+struct BMPImage {
+  BMPFileHeader fileHeader;
+  BMPInfoHeader infoHeader;
+  uint8_t* pixels;
+  int32_t width;
+  int32_t height;
+  int32_t bytesPerPixel;
+  int32_t rowStride;
+};
+
+// Unpacks / packs the 54 header bytes exactly as they stand in the file.
+void UnpackBMPHeaders(const uint8_t (&bytes)[kHeaderBytes], BMPImage& image);
+void PackBMPHeaders(const BMPImage& image, uint8_t (&bytes)[kHeaderBytes]);
+
+// Bytes per row, fill included, for `bitCount` bits per pixel; 0 when width < 1 or the row size
+// leaves the 32-bit signed range.
+int32_t BMPRowStride(int32_t bitCount, int32_t width);
+
+// Decides from the 54 header bytes (already unpacked into `image`) and the file's size whether the
+// picture can be loaded, and sets the derived fields when it can. Refuses a depth other than 24 or
+// 32, a width below 1, a height of 0 or -2^31, sizes beyond the 32-bit signed range, and a file too
+// short to hold bfOffBits + height * rowStride bytes. Returns 1 or 0; obtains nothing.
+int CheckBMPHeader(BMPImage& image, uint64_t fileSize);
+
+// Reads a 24- or 32-bit BMP file. Returns 1 and fills `image` (release with FreeBMP); on 0 no
+// pixel buffer is left allocated and `image` must not be released.
+int LoadBMP(const char* path, BMPImage& image);
+
+// Writes the 54 header bytes as `image` holds them, then the rows bottom row first. Returns 1 when
+// every byte reached the file; on 0 a regular output file is removed rather than left partial.
+int SaveBMP(const char* path, const BMPImage& image);
+
+// Releases the pixel buffer and nulls it; harmless on an image without one.
+void FreeBMP(BMPImage& image);
+
+// Address of pixel (x, y), or null when it lies outside the picture.
+inline const uint8_t* PixelAt(const BMPImage& image, int32_t x, int32_t y) {
+  if (x < 0 || x >= image.width || y < 0 || y >= image.height) return nullptr;
+  return image.pixels + static_cast<ptrdiff_t>(x) * image.bytesPerPixel +
+         static_cast<ptrdiff_t>(y) * image.rowStride;
+}
+
+inline uint8_t* PixelAt(BMPImage& image, int32_t x, int32_t y) {
+  return const_cast<uint8_t*>(PixelAt(static_cast<const BMPImage&>(image), x, y));
+}
+
+}  // namespace bmpface
+
+#endif  // BMPFACE_IMAGE_BMP_IMAGE_H_
