@@ -1,0 +1,100 @@
+#include "detect/region.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace bmpface {
+
+namespace {
+
+// The x and y stacks of pending positions, always of the same capacity.
+struct WorkStacks {
+  int32_t* xs;
+  int32_t* ys;
+  size_t capacity;
+};
+
+// Doubles both stacks. On failure both are released and 0 is returned.
+int GrowStacks(WorkStacks& stacks) {
+  if (stacks.capacity > SIZE_MAX / 2 / sizeof(int32_t)) {
+    PlatformFree(stacks.xs);
+    PlatformFree(stacks.ys);
+    return 0;
+  }
+  const size_t bytes = stacks.capacity * 2 * sizeof(int32_t);
+  int32_t* xs = static_cast<int32_t*>(PlatformRealloc(stacks.xs, bytes));
+  if (xs == nullptr) {
+    PlatformFree(stacks.xs);
+    PlatformFree(stacks.ys);
+    return 0;
+  }
+  int32_t* ys = static_cast<int32_t*>(PlatformRealloc(stacks.ys, bytes));
+  if (ys == nullptr) {
+    PlatformFree(xs);
+    PlatformFree(stacks.ys);
+    return 0;
+  }
+  stacks.xs = xs;
+  stacks.ys = ys;
+  stacks.capacity *= 2;
+  return 1;
+}
+
+}  // namespace
+
+int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t height,
+               int32_t seedX, int32_t seedY, SkinRegion& region) {
+  WorkStacks stacks{nullptr, nullptr, kInitialStackCapacity};
+  stacks.xs = static_cast<int32_t*>(PlatformMalloc(stacks.capacity * sizeof(int32_t)));
+  stacks.ys = static_cast<int32_t*>(PlatformMalloc(stacks.capacity * sizeof(int32_t)));
+  if (stacks.xs == nullptr || stacks.ys == nullptr) {
+    PlatformFree(stacks.xs);
+    PlatformFree(stacks.ys);
+    return 0;
+  }
+  int32_t minX = seedX, maxX = seedX, minY = seedY, maxY = seedY, count = 0;
+  size_t top = 0;
+  stacks.xs[top] = seedX;
+  stacks.ys[top] = seedY;
+  ++top;
+  visited[seedY][seedX] = 1;
+
+  while (top > 0) {
+    --top;  // depth-first: the newest position first
+    const int32_t x = stacks.xs[top];
+    const int32_t y = stacks.ys[top];
+    ++count;
+    if (x < minX) minX = x;
+    if (x > maxX) maxX = x;
+    if (y < minY) minY = y;
+    if (y > maxY) maxY = y;
+    const int32_t nxs[4] = {x - 1, x + 1, x, x};
+    const int32_t nys[4] = {y, y, y - 1, y + 1};
+    for (int i = 0; i < 4; ++i) {
+      const int32_t nx = nxs[i];
+      const int32_t ny = nys[i];
+      if (nx < 0 || nx >= width || ny < 0 || ny >= height) continue;
+      if (skinMask[ny][nx] == 0 || visited[ny][nx] != 0) continue;
+      // Marked when pushed, so no position is ever pushed twice.
+      visited[ny][nx] = 1;
+      if (top == stacks.capacity && GrowStacks(stacks) == 0) return 0;
+      stacks.xs[top] = nx;
+      stacks.ys[top] = ny;
+      ++top;
+    }
+  }
+  PlatformFree(stacks.xs);
+  PlatformFree(stacks.ys);
+  region.minX = minX;
+  region.maxX = maxX;
+  region.minY = minY;
+  region.maxY = maxY;
+  region.pixelCount = count;
+  region.centerX = (minX + maxX) / 2;
+  region.centerY = (minY + maxY) / 2;
+  return 1;
+}
+
+}  // namespace bmpface
