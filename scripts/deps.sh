@@ -1,0 +1,19 @@
+# Sourced by the scripts: makes sure the Debian packages the build and tests need are there.
+# As root it installs what is missing; otherwise it prints the apt-get line and stops.
+BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev python3-pil pkg-config binutils)
+
+bmpface_ensure_packages() {
+  local missing=() p
+  for p in "${BMPFACE_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "Missing Debian packages. Install them with:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+}
