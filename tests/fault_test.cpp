@@ -1,1 +1,75 @@
+// Whole requests through the export (test build) while the k-th memory request fails, for every k
+// a request makes: each failure must end in its status and message, leave no output file behind
+// and leak nothing (checked by LeakSanitizer in the sanitizer builds).
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "bmpface.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace bmpface::test {
+namespace {
+
+struct FaultCase {
+  const char* name;
+  Picture picture;
+  bool hasFace;
+};
+
+std::vector<FaultCase> Cases() {
+  Picture face24(100, 100, 24);
+  face24.Fill(40, 40, 69, 69, kSkin);
+  Picture face32(100, 100, 32);
+  face32.Fill(40, 40, 69, 69, kSkin);
+  // Larger than the grower's first stack capacity, so the doubling is among the requests.
+  Picture big(200, 200, 24);
+  big.Fill(10, 10, 159, 159, kSkin);
+  Picture none(64, 48, 24);
+  none.Fill(0, 0, 20, 20, kSkin);  // too small to be a face
+  return {{"face24", face24, true}, {"face32", face32, true}, {"bigRegion", big, true},
+          {"noFace", none, false}};
+}
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+TEST(FaultInjection, EveryMemoryRequestOfARequest) {
+  for (const FaultCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::wstring in = Wide(dir.Path("in.bmp"));
+    const std::string outPath = dir.Path("out.bmp");
+    WriteFile(dir.Path("in.bmp"), EncodeBMP(c.picture));
+
+    PlatformFailRequest(0);
+    ASSERT_EQ(BMPFaceExtract(in.c_str(), Wide(outPath).c_str()),
+              c.hasFace ? BMPFACE_OK : BMPFACE_NO_FACE);
+    const long total = PlatformRequestCount();
+    std::remove(outPath.c_str());
+
+    // Requests in order: input path, source pixels, the search's grids and stacks, then (with a
+    // face) the output pixels and the output path.
+    for (long k = 1; k <= total; ++k) {
+      SCOPED_TRACE("failing request " + std::to_string(k) + " of " + std::to_string(total));
+      int32_t expected = BMPFACE_NO_FACE;
+      if (k <= 2) expected = BMPFACE_LOAD_FAILED;
+      if (c.hasFace && k == total - 1) expected = BMPFACE_EXTRACT_FAILED;
+      if (c.hasFace && k == total) expected = BMPFACE_SAVE_FAILED;
+      PlatformFailRequest(k);
+      int32_t status = 0;
+      const std::string printed = CaptureStdout(
+          [&] { status = BMPFaceExtract(in.c_str(), Wide(outPath).c_str()); });
+      PlatformFailRequest(0);
+      EXPECT_EQ(status, expected);
+      EXPECT_EQ(printed, expected == BMPFACE_NO_FACE          ? "Error: No face detected in image\n"
+                         : expected == BMPFACE_EXTRACT_FAILED ? "Error: Failed to extract face region\n"
+                         : expected == BMPFACE_SAVE_FAILED    ? "Error: Failed to save output file\n"
+                                                              : "");
+      EXPECT_FALSE(FileExists(outPath));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace bmpface::test

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <random>
 
+#include <unistd.h>
+
 namespace bmpface::test {
 
 namespace fs = std::filesystem;
@@ -134,6 +136,22 @@ SkinMask MaskWithBoxes(int32_t width, int32_t height, const std::vector<Box>& bo
     for (int32_t y = b.y0; y <= b.y1; ++y)
       for (int32_t x = b.x0; x <= b.x1; ++x) mask[y][x] = 1;
   return mask;
+}
+
+std::string CaptureStdout(const std::function<void()>& action) {
+  std::fflush(stdout);
+  std::FILE* sink = std::tmpfile();
+  const int saved = dup(1);
+  dup2(fileno(sink), 1);
+  action();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  std::string text;
+  std::rewind(sink);
+  for (int c; (c = std::fgetc(sink)) != EOF;) text += char(c);
+  std::fclose(sink);
+  return text;
 }
 
 std::string SharedDir() {

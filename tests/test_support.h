@@ -3,6 +3,7 @@
 #define BMPFACE_TESTS_TEST_SUPPORT_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ struct Box {
   int32_t x0, y0, x1, y1;
 };
 SkinMask MaskWithBoxes(int32_t width, int32_t height, const std::vector<Box>& boxes);
+
+// What `action` writes to standard output (file descriptor 1), captured through a temporary file.
+std::string CaptureStdout(const std::function<void()>& action);
 
 // Where the shared test data (bmpsuite, samples) lies; empty when it is not there.
 std::string SharedDir();
