@@ -71,5 +71,35 @@ TEST(FaultInjection, EveryMemoryRequestOfARequest) {
   }
 }
 
+// Headers declaring the largest pictures the 32-bit size arithmetic allows, in files of a few hundred
+// bytes: refused without obtaining any memory beyond the input path's buffer.
+TEST(ResourceBound, HugeDeclarationsInTinyFilesObtainNothing) {
+  struct Declared {
+    const char* name;
+    int32_t bits, width, height;
+  };
+  const Declared cases[] = {
+      {"widest24", 24, 89478484, 8},       // rowStride 268435452, 2^31 - 36 bytes of pixels
+      {"widest32", 32, 67108863, -8},      // top-down
+      {"tallest", 32, 1, 536870911},       // 4-byte rows
+      {"square32", 32, 23170, 23170},      // about 2 GB
+  };
+  TempDir dir;
+  const std::string path = dir.Path("huge.bmp");
+  for (const Declared& d : cases) {
+    SCOPED_TRACE(d.name);
+    Picture tiny(8, 8, d.bits);
+    std::vector<uint8_t> bytes = EncodeBMP(tiny);
+    bytes.resize(300);
+    PutLE32(bytes, kOffBiWidth, uint32_t(d.width));
+    PutLE32(bytes, kOffBiHeight, uint32_t(d.height));
+    WriteFile(path, bytes);
+    PlatformFailRequest(0);
+    EXPECT_EQ(BMPFaceExtract(Wide(path).c_str(), Wide(dir.Path("out.bmp")).c_str()),
+              BMPFACE_LOAD_FAILED);
+    EXPECT_EQ(PlatformRequestCount(), 1);  // the input path only
+  }
+}
+
 }  // namespace
 }  // namespace bmpface::test
