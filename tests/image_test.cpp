@@ -1,1 +1,312 @@
+// BMP reader, writer, pixel access and crop.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <csignal>
+#include <functional>
+#include <string>
+#include <vector>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
+#include "image/bmp_image.h"
+#include "image/crop.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace bmpface::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A different value in each byte, so that a swapped row, column or channel shows.
+Picture Pattern(int32_t w, int32_t h, int32_t bits) {
+  Picture p(w, h, bits);
+  for (size_t i = 0; i < p.bytes.size(); ++i) p.bytes[i] = uint8_t(i * 37 + 11);
+  return p;
+}
+
+// The pixel bytes of `image` without row fill, top row first: comparable with Picture::bytes.
+Bytes Packed(const BMPImage& image) {
+  Bytes out;
+  for (int32_t y = 0; y < image.height; ++y)
+    out.insert(out.end(), PixelAt(image, 0, y),
+               PixelAt(image, 0, y) + image.width * image.bytesPerPixel);
+  return out;
+}
+
+std::vector<int32_t> Shape(const BMPImage& image) {
+  return {image.width, image.height, image.bytesPerPixel, image.rowStride};
+}
+
+// LoadBMP on `bytes` written to a file; `requests` receives the memory requests it made.
+int LoadBytes(const Bytes& bytes, BMPImage& image, long* requests = nullptr) {
+  TempDir dir;
+  WriteFile(dir.Path("in.bmp"), bytes);
+  PlatformFailRequest(0);
+  const int ok = LoadBMP(dir.Path("in.bmp").c_str(), image);
+  if (requests != nullptr) *requests = PlatformRequestCount();
+  return ok;
+}
+
+TEST(LoadBMP, HeaderFaultsAreRefusedBeforeAnyBuffer) {
+  // Each case writes `value` over `bytes` bytes at `offset` of a good file (3x2 pixels, 24 bits,
+  // rows of 12 bytes, 78 bytes), or cuts the file to `value` bytes when `bytes` is 0. `header`:
+  // what the header alone allows, whatever the file holds; `loads`: LoadBMP's result.
+  const Bytes good = EncodeBMP(Pattern(3, 2, 24));
+  const struct {
+    const char* name;
+    size_t offset, bytes;
+    uint32_t value;
+    int header, loads;
+  } cases[] = {{"good", 0, 0, 78, 1, 1},
+               {"empty", 0, 0, 0, 0, 0},
+               {"header_cut_at_53", 0, 0, 53, 0, 0},
+               {"pixels_one_byte_short", 0, 0, 77, 1, 0},
+               {"magic_BA", 0, 2, 0x4142, 0, 0},
+               {"bits_1", kOffBiBitCount, 2, 1, 0, 0},
+               {"bits_16", kOffBiBitCount, 2, 16, 0, 0},
+               {"bits_64", kOffBiBitCount, 2, 64, 0, 0},
+               {"bits_32_same_row_size", kOffBiBitCount, 2, 32, 1, 1},
+               {"compression_rle8_ignored", kOffBiCompression, 4, 1, 1, 1},
+               {"compression_any_value", kOffBiCompression, 4, 0xFFFFFFFF, 1, 1},
+               {"info_size_12_ignored", kOffBiSize, 4, 12, 1, 1},
+               {"width_0", kOffBiWidth, 4, 0, 0, 0},
+               {"width_negative", kOffBiWidth, 4, uint32_t(-3), 0, 0},
+               {"width_row_bits_at_int32_max", kOffBiWidth, 4, 89478484, 1, 0},
+               {"width_row_bits_past_int32", kOffBiWidth, 4, 89478485, 0, 0},
+               {"height_0", kOffBiHeight, 4, 0, 0, 0},
+               {"height_int32_min", kOffBiHeight, 4, 0x80000000u, 0, 0},
+               {"height_top_down", kOffBiHeight, 4, uint32_t(-2), 1, 1},
+               {"height_one_row_more", kOffBiHeight, 4, 3, 1, 0},
+               {"height_declares_2GB", kOffBiHeight, 4, 178956970, 1, 0},
+               {"height_rows_past_int32", kOffBiHeight, 4, 178956971, 0, 0},
+               {"height_top_down_past_int32", kOffBiHeight, 4, uint32_t(-178956971), 0, 0},
+               {"offset_one_too_far", kOffBfOffBits, 4, 55, 1, 0},
+               {"offset_all_ones", kOffBfOffBits, 4, 0xFFFFFFFF, 1, 0},
+               {"offset_below_header", kOffBfOffBits, 4, 20, 1, 1}};
+  for (const auto& c : cases) {
+    Bytes file = good;
+    if (c.bytes == 0) file.resize(c.value);
+    for (size_t i = 0; i < c.bytes; ++i) file[c.offset + i] = uint8_t(c.value >> (8 * i));
+    if (file.size() >= kHeaderBytes) {
+      uint8_t header[kHeaderBytes];
+      std::copy_n(file.begin(), kHeaderBytes, header);
+      BMPImage image{};
+      UnpackBMPHeaders(header, image);
+      EXPECT_EQ(CheckBMPHeader(image, UINT64_MAX), c.header) << c.name;
+    }
+    BMPImage image{};
+    long requests = -1;
+    EXPECT_EQ(LoadBytes(file, image, &requests), c.loads) << c.name;
+    EXPECT_EQ(requests, c.loads) << c.name;  // a refusal never obtains the pixel buffer
+    FreeBMP(image);
+  }
+}
+
+TEST(LoadBMP, RowsComeFromTheOffsetTopRowFirstInMemory) {
+  const struct {
+    const char* name;
+    EncodeOptions options;
+    int64_t offBits;  // -1: as encoded
+  } cases[] = {
+      {"bottom_up", {}, -1},  // the file's first row lands in memory row 1
+      {"top_down", {true}, -1},
+      {"gap_skipped", {false, 9}, -1},
+      {"v5_header_bitfields", {true, 0, 124, 3}, -1},
+      {"offset_zero_reads_header", {}, 0},
+      {"offset_inside_header", {true}, 30},
+  };
+  for (const auto& c : cases) {
+    Bytes file = EncodeBMP(Picture(3, 2), c.options);
+    for (size_t i = kHeaderBytes; i < file.size(); ++i) file[i] = uint8_t(i * 7);
+    if (c.offBits >= 0) PutLE32(file, kOffBfOffBits, uint32_t(c.offBits));
+    BMPImage image{};
+    ASSERT_EQ(LoadBytes(file, image), 1) << c.name;
+    ASSERT_EQ(Shape(image), (std::vector<int32_t>{3, 2, 3, 12})) << c.name;
+    const uint8_t* rows = file.data() + GetLE32(file, kOffBfOffBits);
+    Bytes want(rows, rows + 24);
+    if (!c.options.topDown) std::rotate(want.begin(), want.begin() + 12, want.end());
+    EXPECT_EQ(Bytes(image.pixels, image.pixels + 24), want) << c.name;
+    FreeBMP(image);
+    FreeBMP(image);  // harmless twice
+  }
+}
+
+TEST(SaveBMP, RoundTripInBothDepthsAndRowOrders) {
+  for (int32_t bits : {24, 32})
+    for (bool topDown : {false, true}) {
+      SCOPED_TRACE(testing::Message() << bits << (topDown ? " top-down" : " bottom-up"));
+      const Picture picture = Pattern(5, 3, bits);
+      const Bytes file = EncodeBMP(picture, {topDown});
+      BMPImage image{}, whole{}, reloaded{};
+      ASSERT_EQ(LoadBytes(file, image), 1);
+      EXPECT_EQ(Packed(image), picture.bytes);
+      // The headers as held, then the rows bottom row first with their fill bytes.
+      TempDir dir;
+      ASSERT_EQ(SaveBMP(dir.Path("saved.bmp").c_str(), image), 1);
+      Bytes want = EncodeBMP(picture);
+      PutLE32(want, kOffBiHeight, GetLE32(file, kOffBiHeight));
+      EXPECT_EQ(ReadFile(dir.Path("saved.bmp")), want);
+      // Through the crop, whose header declares the bottom-up order written, and back.
+      ASSERT_EQ(ExtractFaceRegion(image, {0, 0, 5, 3}, whole), 1);
+      ASSERT_EQ(SaveBMP(dir.Path("whole.bmp").c_str(), whole), 1);
+      EXPECT_EQ(ReadFile(dir.Path("whole.bmp")).size(), size_t(kHeaderBytes + 3 * whole.rowStride));
+      ASSERT_EQ(LoadBMP(dir.Path("whole.bmp").c_str(), reloaded), 1);
+      EXPECT_EQ(Packed(reloaded), picture.bytes);
+      FreeBMP(reloaded);
+      FreeBMP(whole);
+      FreeBMP(image);
+    }
+}
+
+TEST(SaveBMP, UnusablePathsAndFailedWritesLeaveNoPicture) {
+  BMPImage image = LoadPicture(Pattern(5, 3, 24)), none{};
+  TempDir dir;
+  for (const std::string& path : {std::string(), dir.path(), dir.Path("missing/x.bmp")}) {
+    EXPECT_EQ(SaveBMP(path.c_str(), image), 0) << path;
+    EXPECT_EQ(LoadBMP(path.c_str(), none), 0) << path;
+  }
+  EXPECT_EQ(SaveBMP(nullptr, image), 0);
+  EXPECT_EQ(LoadBMP(nullptr, none), 0);
+#if defined(__unix__) || defined(__APPLE__)
+  struct stat st;
+  if (stat("/dev/full", &st) == 0) {
+    EXPECT_EQ(SaveBMP("/dev/full", image), 0);
+    EXPECT_TRUE(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));  // a device is never removed
+  }
+  // A file size limit fails a regular file at the final flush (3 wide) or during the rows.
+  for (int32_t width : {3, 400}) {
+    BMPImage big = LoadPicture(Pattern(width, 20, 24));
+    WriteFile(dir.Path("limited.bmp"), Bytes(10, 1));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = 60;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const int saved = SaveBMP(dir.Path("limited.bmp").c_str(), big);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(saved, 0) << width;
+    EXPECT_FALSE(FileExists(dir.Path("limited.bmp"))) << width;
+    FreeBMP(big);
+  }
+#endif
+  FreeBMP(image);
+}
+
+TEST(PixelAt, NullOutsideAddressInside) {
+  BMPImage image = LoadPicture(Pattern(5, 3, 24));  // rows of 16 bytes
+  for (auto [x, y] : {std::pair{-1, 0}, {5, 0}, {0, -1}, {0, 3}, {INT32_MIN, 0}, {0, INT32_MAX}})
+    EXPECT_EQ(PixelAt(image, x, y), nullptr) << x << ", " << y;
+  EXPECT_EQ(PixelAt(static_cast<const BMPImage&>(image), 4, 2), image.pixels + 4 * 3 + 2 * 16);
+  EXPECT_EQ(PixelAt(image, 1, 1), image.pixels + 3 + 16);
+  FreeBMP(image);
+}
+
+TEST(ExtractFaceRegion, PixelsAndHeadersForEachKindOfSource) {
+  const struct {
+    const char* name;
+    int32_t bits;
+    EncodeOptions options;
+    bool plain;  // bfOffBits 54, biSize 40, biCompression 0: headers carried over
+  } sources[] = {{"plain24", 24, {}, true},
+                 {"plain32_top_down", 32, {true}, true},
+                 {"gap24", 24, {false, 6}, false},
+                 {"v5_bitfields32", 32, {false, 0, 124, 3}, false},
+                 {"compression_flag24", 24, {false, 0, 40, 1}, false}};
+  const FaceRect rects[] = {{1, 1, 3, 2},  {0, 0, 6, 4},   {4, 2, 4, 4}, {-2, -1, 4, 3},
+                            {10, 1, 2, 2}, {-1, -1, 8, 6}, {0, -5, 5, 2}};
+  for (const auto& s : sources) {
+    const Picture picture = Pattern(6, 4, s.bits);
+    Bytes file = EncodeBMP(picture, s.options);
+    for (size_t offset : {6, 38, 42, 46, 50}) PutLE32(file, offset, uint32_t(0x9E000000 + offset));
+    BMPImage source{};
+    ASSERT_EQ(LoadBytes(file, source), 1);
+    for (const FaceRect& r : rects) {
+      SCOPED_TRACE(testing::Message()
+                   << s.name << " " << r.x << "," << r.y << " " << r.width << "x" << r.height);
+      BMPImage out{};
+      ASSERT_EQ(ExtractFaceRegion(source, r, out), 1);
+      const int32_t bpp = s.bits / 8, stride = (s.bits * r.width + 31) / 32 * 4;
+      ASSERT_EQ(Shape(out), (std::vector<int32_t>{r.width, r.height, bpp, stride}));
+      Bytes want(file.begin(), file.begin() + kHeaderBytes);
+      PutLE32(want, kOffBiWidth, uint32_t(r.width));
+      PutLE32(want, kOffBiHeight, uint32_t(r.height));
+      PutLE32(want, kOffBiSizeImage, uint32_t(r.height * stride));
+      if (!s.plain) {
+        PutLE32(want, kOffBfOffBits, kHeaderBytes);
+        PutLE32(want, kOffBiSize, kInfoHeaderBytes);
+        PutLE32(want, kOffBiCompression, 0);
+      }
+      PutLE32(want, kOffBfSize, GetLE32(want, kOffBfOffBits) + uint32_t(r.height * stride));
+      uint8_t header[kHeaderBytes];
+      PackBMPHeaders(out, header);
+      EXPECT_EQ(Bytes(header, header + kHeaderBytes), want);
+      // Source pixels (fourth bytes included) where the rectangle meets the source, zero
+      // elsewhere and in the row fill.
+      Bytes pixels(size_t(r.height * stride), 0);
+      for (int32_t i = 0; i < r.height; ++i)
+        for (int32_t j = 0; j < r.width; ++j)
+          if (r.x + j >= 0 && r.x + j < 6 && r.y + i >= 0 && r.y + i < 4)
+            std::copy_n(picture.At(r.x + j, r.y + i), bpp, pixels.begin() + i * stride + j * bpp);
+      EXPECT_EQ(Bytes(out.pixels, out.pixels + pixels.size()), pixels);
+      FreeBMP(out);
+    }
+    FreeBMP(source);
+  }
+}
+
+TEST(ExtractFaceRegion, RefusesRectanglesWithoutAreaOrBeyondRange) {
+  BMPImage source = LoadPicture(Pattern(4, 4, 24));
+  const FaceRect rects[] = {{0, 0, 0, 2},         {0, 0, 2, 0},        {0, 0, -1, 2},
+                            {0, 0, 2, INT32_MIN}, {0, 0, 89478485, 1}, {0, 0, 1000, 715828}};
+  for (const FaceRect& r : rects) {
+    uint8_t sentinel = 0;
+    BMPImage out{};
+    out.pixels = &sentinel;
+    PlatformFailRequest(0);
+    EXPECT_EQ(ExtractFaceRegion(source, r, out), 0) << r.width << "x" << r.height;
+    EXPECT_EQ(out.pixels, nullptr);
+    EXPECT_EQ(PlatformRequestCount(), 0);
+  }
+  FreeBMP(source);
+}
+
+// Fails the n-th memory request of the reader and of the crop for n = 1, 2, ... until a run
+// gets through: each failing run returns 0 and leaves no buffer behind (ASan reports a leak).
+TEST(MemoryFailure, EachRequestOfTheReaderAndTheCrop) {
+  TempDir dir;
+  const std::string path = dir.Path("in.bmp");
+  WriteFile(path, EncodeBMP(Pattern(7, 5, 32), {true, 4, 124, 3}));
+  BMPImage source{}, out{};
+  uint8_t sentinel = 0;
+  const std::pair<BMPImage*, std::function<int()>> calls[] = {
+      {&source, [&] { return LoadBMP(path.c_str(), source); }},
+      {&out, [&] {
+         return out.pixels = &sentinel, ExtractFaceRegion(source, {-1, 2, 5, 6}, out);
+       }}};
+  for (const auto& [image, call] : calls)
+    for (long n = 1;; ++n) {
+      PlatformFailRequest(n);
+      const int ok = call();
+      const long made = PlatformRequestCount();
+      PlatformFailRequest(0);
+      if (made < n) {
+        EXPECT_TRUE(ok == 1 && n > 1) << "after " << made << " requests";
+        break;
+      }
+      EXPECT_EQ(ok, 0) << "request " << n;
+      EXPECT_EQ(image->pixels, nullptr) << "request " << n;
+    }
+  FreeBMP(out);
+  FreeBMP(source);
+}
+
+}  // namespace
+}  // namespace bmpface::test
