@@ -1,5 +1,4 @@
 // Whole requests through the shipped shared library: statuses, exact standard output, files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,19 +16,10 @@ namespace {
 const std::string kNoFace = "Error: No face detected in image\n";
 const std::string kSaveFailed = "Error: Failed to save output file\n";
 
-// Runs one request with file descriptor 1 sent to a file; `printed` gets all that reached it.
+// Runs one request; `printed` gets all that reached standard output.
 int32_t Capture(const wchar_t* input, const wchar_t* output, std::string& printed) {
-  TempDir capture;
-  std::fflush(stdout);
-  const int saved = dup(1), fd = open(capture.Path("out").c_str(), O_WRONLY | O_CREAT, 0600);
-  EXPECT_TRUE(saved >= 0 && fd >= 0 && dup2(fd, 1) == 1);
-  close(fd);
-  const int32_t status = BMPFaceExtract(input, output);
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  const std::vector<uint8_t> bytes = ReadFile(capture.Path("out"));
-  printed.assign(bytes.begin(), bytes.end());
+  int32_t status = 0;
+  printed = CaptureStdout([&] { status = BMPFaceExtract(input, output); });
   return status;
 }
 
