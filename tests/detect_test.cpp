@@ -1,1 +1,240 @@
+// Face detection: the skin rule, the region grower, the candidate test and the search, down to
+// the boundary cases that a change of precision, order or comparison would move.
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "detect/face_search.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace bmpface {
+namespace {
+
+using test::Box;
+using test::kSkin;
+
+// A grid released on scope exit.
+struct Grid {
+  SkinMask rows;
+  int32_t height;
+  ~Grid() { FreeRowArray(rows, height); }
+};
+
+TEST(SkinRule, EveryThresholdOnBothSides) {
+  // clang-format off
+  struct Case { test::BGR c; int skin; };
+  const std::vector<Case> cases = {
+      {{21, 41, 96}, 1},   {{21, 41, 95}, 0},   // red above 95
+      {{21, 40, 96}, 0},   {{20, 41, 96}, 0},   // green above 40, blue above 20
+      {{80, 100, 116}, 1}, {{80, 100, 115}, 0},  // red leads green by more than 15
+      {{84, 84, 100}, 1},  {{85, 85, 100}, 0},   // spread above 15 (with the lead)
+      {{30, 120, 150}, 1}, {{30, 150, 150}, 0},  // red equal to green
+      {{30, 170, 150}, 0},                       // green leads red by more than 15
+      {{149, 100, 150}, 1}, {{150, 100, 150}, 0}, {{160, 100, 150}, 0},  // red above blue
+      {{128, 128, 128}, 0}, {{255, 255, 255}, 0}, {{255, 0, 255}, 0},  {{21, 41, 255}, 1},
+  };
+  // clang-format on
+  // Through the mask as well, as 24-bit and as 32-bit pixels (whose fourth bytes vary).
+  const int32_t n = int32_t(cases.size());
+  test::Picture p24(n, 2, 24), p32(n, 2, 32);
+  for (int32_t i = 0; i < n; ++i) {
+    const Case& c = cases[size_t(i)];
+    EXPECT_EQ(IsSkinColor(c.c.b, c.c.g, c.c.r), c.skin) << "case " << i;
+    for (int32_t y = 0; y < 2; ++y) {
+      p24.Set(i, y, c.c);
+      p32.Set(i, y, c.c);
+    }
+  }
+  for (test::Picture* p : {&p24, &p32}) {
+    BMPImage image = test::LoadPicture(*p);
+    Grid mask{BuildSkinMask(image), image.height};
+    ASSERT_NE(mask.rows, nullptr);
+    for (int32_t y = 0; y < 2; ++y)
+      for (int32_t i = 0; i < n; ++i)
+        EXPECT_EQ(mask.rows[y][i], cases[size_t(i)].skin) << p->bitCount << " bits, case " << i;
+    FreeBMP(image);
+  }
+}
+
+std::vector<int32_t> Fields(const SkinRegion& r) {
+  return {r.minX, r.maxX, r.minY, r.maxY, r.pixelCount, r.centerX, r.centerY};
+}
+
+TEST(GrowRegion, MeasuresOneFourConnectedRegion) {
+  // clang-format off
+  struct Case {
+    const char* name;
+    Grid mask;
+    int32_t width, height, seedX, seedY;
+    SkinRegion want;  // minX, maxX, minY, maxY, pixelCount, centerX, centerY
+  };
+  Case cases[] = {
+      {"single pixel", {test::MaskFromArt({"....", "..#.", "...."}), 3}, 4, 3, 2, 1,
+       {2, 2, 1, 1, 1, 2, 1}},
+      {"corner touch", {test::MaskFromArt({"#..", ".#.", "..#"}), 3}, 3, 3, 1, 1,
+       {1, 1, 1, 1, 1, 1, 1}},
+      // A ring around an island: the island is not joined, the ring is followed all round.
+      {"ring", {test::MaskFromArt({"#####.", "#...#.", "#.#.#.", "#...##", "#####."}), 5}, 6, 5,
+       0, 0, {0, 5, 0, 4, 17, 2, 2}},
+      {"rectangle", {test::MaskWithBoxes(60, 80, {{10, 20, 49, 69}, {51, 20, 55, 69}}), 80}, 60,
+       80, 10, 20, {10, 49, 20, 69, 2000, 29, 44}},
+      // More positions wait at once than the stacks first hold.
+      {"150 square", {test::MaskWithBoxes(160, 160, {{5, 5, 154, 154}}), 160}, 160, 160, 5, 5,
+       {5, 154, 5, 154, 22500, 79, 79}},
+  };
+  // clang-format on
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Grid visited{AllocateRowArray(c.width, c.height), c.height};
+    SkinRegion r{-1, -1, -1, -1, -1, -1, -1};
+    PlatformFailRequest(0);
+    ASSERT_EQ(GrowRegion(c.mask.rows, visited.rows, c.width, c.height, c.seedX, c.seedY, r), 1);
+    if (c.want.pixelCount > kInitialStackCapacity) {
+      EXPECT_GT(PlatformRequestCount(), 2) << "the stacks were never doubled";
+    }
+    EXPECT_EQ(Fields(r), Fields(c.want));
+    // Exactly the region is marked: skin only, inside the box, as many flags as pixels.
+    int32_t marked = 0;
+    for (int32_t y = 0; y < c.height; ++y)
+      for (int32_t x = 0; x < c.width; ++x) {
+        if (visited.rows[y][x] == 0) continue;
+        ++marked;
+        EXPECT_TRUE(c.mask.rows[y][x] == 1 && x >= r.minX && x <= r.maxX && y >= r.minY &&
+                    y <= r.maxY)
+            << "stray flag at " << x << "," << y;
+      }
+    EXPECT_EQ(marked, r.pixelCount);
+  }
+}
+
+// Constructs the record of a w x h region at (x, y); the centre follows the box unless given.
+SkinRegion Region(int32_t x, int32_t y, int32_t w, int32_t h, int32_t count, int32_t centerX = -1) {
+  const int32_t maxX = x + w - 1, maxY = y + h - 1;
+  return {x, maxX, y, maxY, count, centerX >= 0 ? centerX : (x + maxX) / 2, (y + maxY) / 2};
+}
+
+TEST(FaceCandidate, Boundaries) {
+  // clang-format off
+  struct Case { const char* name; SkinRegion region; int32_t width, height; int want; };
+  const Case cases[] = {
+      {"30 x 30", Region(35, 35, 30, 30, 900), 100, 100, 1},
+      {"29 wide", Region(35, 35, 29, 30, 870), 100, 100, 0},
+      {"29 high", Region(35, 35, 30, 29, 870), 100, 100, 0},
+      {"centreX is ignored", Region(35, 35, 30, 30, 900, 100000), 100, 100, 1},
+      {"90 of 100 wide", Region(0, 10, 90, 60, 5400), 100, 100, 1},
+      {"91 of 100 wide", Region(0, 10, 91, 60, 5460), 100, 100, 0},
+      {"90 of 100 high", Region(10, 0, 60, 90, 5400), 100, 100, 1},
+      {"91 of 100 high", Region(10, 0, 60, 91, 5460), 100, 100, 0},
+      {"aspect 0.5", Region(10, 10, 30, 60, 1800), 100, 100, 1},
+      {"aspect 2", Region(10, 10, 60, 30, 1800), 100, 100, 1},
+      {"aspect below 0.5", Region(10, 10, 30, 61, 1830), 100, 100, 0},
+      {"aspect above 2", Region(10, 10, 61, 30, 1830), 100, 100, 0},
+      {"fill 479/1600", Region(10, 10, 40, 40, 479), 100, 100, 0},
+      {"fill 480/1600", Region(10, 10, 40, 40, 480), 100, 100, 1},
+      // The ratio is formed in single precision: 29999999 becomes 3e7, exactly 0.3f.
+      {"fill rounds up to 0.3f", Region(0, 0, 10000, 10000, 29999999), 20000, 20000, 1},
+      {"fill just below 0.3f", Region(0, 0, 10000, 10000, 29999998), 20000, 20000, 0},
+      {"centre row 70 of 100", Region(10, 55, 31, 31, 961), 100, 100, 1},
+      {"centre row 71 of 100", Region(10, 56, 31, 31, 961), 100, 100, 0},
+      // 0.7 x 90 is just below 63 in double precision.
+      {"centre row 62 of 90", Region(10, 47, 31, 31, 961), 100, 90, 1},
+      {"centre row 63 of 90", Region(10, 48, 31, 31, 961), 100, 90, 0},
+  };
+  // clang-format on
+  for (const Case& c : cases)
+    EXPECT_EQ(IsFaceCandidate(c.region, c.width, c.height), c.want) << c.name;
+}
+
+// clang-format off
+struct SearchCase { const char* name; int32_t width, height; std::vector<Box> boxes; int want;
+                    FaceRect rect; };
+
+const FaceRect kUntouched{-7, -7, -7, -7};
+
+std::vector<SearchCase> SearchCases() {
+  return {
+      {"no skin", 100, 100, {}, 0, kUntouched},
+      {"only small regions", 100, 100, {{0, 0, 28, 40}, {50, 50, 80, 78}}, 0, kUntouched},
+      {"all skin", 60, 50, {{0, 0, 59, 49}}, 0, kUntouched},
+      {"centred square", 100, 100, {{40, 40, 69, 69}}, 1, {37, 28, 36, 27}},
+      {"top-left clamp", 100, 100, {{0, 0, 29, 29}}, 1, {0, 0, 36, 27}},
+      {"right clamp", 100, 100, {{70, 40, 99, 69}}, 1, {67, 28, 33, 27}},
+      // x is raised to 0 before the width is cut to the picture.
+      {"both sides clamp", 100, 100, {{0, 30, 89, 74}}, 1, {0, 12, 100, 40}},
+      // The rectangle covers only the region's upper part: never past the bottom edge.
+      {"on the bottom edge", 100, 100, {{20, 40, 79, 99}}, 1, {14, 16, 72, 54}},
+      {"35 wide: 3 left, 4 right", 100, 100, {{40, 40, 74, 74}}, 1, {37, 26, 42, 31}},
+      {"equal scores: left wins", 100, 100, {{10, 40, 39, 69}, {60, 40, 89, 69}}, 1,
+       {7, 28, 36, 27}},
+      // Same pixel count; the one scanned first has its centre lower and loses.
+      {"equal size: higher wins", 100, 100, {{0, 5, 29, 64}, {35, 10, 94, 39}}, 1,
+       {29, 0, 71, 27}},
+      {"large low beats small high", 100, 100, {{10, 5, 39, 34}, {40, 40, 89, 89}}, 1,
+       {35, 20, 60, 45}},
+  };
+}
+// clang-format on
+
+void ExpectRect(int result, const FaceRect& got, const SearchCase& c) {
+  EXPECT_EQ(result, c.want);
+  EXPECT_EQ(std::vector<int32_t>({got.x, got.y, got.width, got.height}),
+            std::vector<int32_t>({c.rect.x, c.rect.y, c.rect.width, c.rect.height}));
+}
+
+TEST(FaceSearch, PicksAndWidensTheBestRegion) {
+  for (const SearchCase& c : SearchCases()) {
+    SCOPED_TRACE(c.name);
+    Grid mask{test::MaskWithBoxes(c.width, c.height, c.boxes), c.height};
+    FaceRect rect = kUntouched;
+    ExpectRect(FindFaceRect(mask.rows, c.width, c.height, rect), rect, c);
+
+    test::Picture picture(c.width, c.height, 24);
+    for (const Box& b : c.boxes) picture.Fill(b.x0, b.y0, b.x1, b.y1, kSkin);
+    BMPImage image = test::LoadPicture(picture);
+    rect = kUntouched;
+    ExpectRect(DetectFace(image, rect), rect, c);
+    FreeBMP(image);
+  }
+}
+
+// Every memory request of a search, failed in turn: the mask table and rows, the visited table
+// and rows, both stacks of each region and the doubling inside the large one. A candidate is
+// already found when the large region fails, and still no face is reported.
+TEST(FaceSearch, AnyFailedRequestGivesNoFace) {
+  test::Picture picture(200, 200, 24);
+  picture.Fill(10, 0, 39, 29, kSkin);
+  picture.Fill(20, 40, 169, 189, kSkin);
+  BMPImage image = test::LoadPicture(picture);
+  FaceRect rect = kUntouched;
+  PlatformFailRequest(0);
+  ASSERT_EQ(DetectFace(image, rect), 1);
+  const long requests = PlatformRequestCount();
+  ASSERT_GT(requests, 2 * (200 + 1) + 4);
+  for (long k = 1; k <= requests; ++k) {
+    rect = kUntouched;
+    PlatformFailRequest(k);
+    EXPECT_EQ(DetectFace(image, rect), 0) << "request " << k;
+    EXPECT_TRUE(rect.x == kUntouched.x && rect.width == kUntouched.width) << "request " << k;
+  }
+  PlatformFailRequest(0);
+  FreeBMP(image);
+}
+
+// Request 0 fails nothing and tells how many there are: both stacks and their doubling.
+TEST(GrowRegion, ReportsStacksItCouldNotObtainOrDouble) {
+  Grid mask{test::MaskWithBoxes(150, 150, {{0, 0, 149, 149}}), 150};
+  long requests = 0;
+  for (long k = 0; k == 0 || k <= requests; ++k) {
+    Grid visited{AllocateRowArray(150, 150), 150};
+    SkinRegion r{};
+    PlatformFailRequest(k);
+    EXPECT_EQ(GrowRegion(mask.rows, visited.rows, 150, 150, 0, 0, r), k == 0 ? 1 : 0) << k;
+    if (k == 0) requests = PlatformRequestCount();
+  }
+  PlatformFailRequest(0);
+}
+
+}  // namespace
+}  // namespace bmpface
