@@ -56,6 +56,17 @@ int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t
   }
   int32_t minX = seedX, maxX = seedX, minY = seedY, maxY = seedY, count = 0;
   size_t top = 0;
+  // Pushes (nx, ny) when it is skin and not yet visited; marked at push time, so no position is
+  // ever pushed twice. Flags are 0 or 1, so "skin and not visited" is skin > visited.
+  auto push = [&](const uint8_t* skinRow, uint8_t* visitedRow, int32_t nx, int32_t ny) {
+    if (skinRow[nx] <= visitedRow[nx]) return true;
+    visitedRow[nx] = 1;
+    if (top == stacks.capacity && GrowStacks(stacks) == 0) return false;
+    stacks.xs[top] = nx;
+    stacks.ys[top] = ny;
+    ++top;
+    return true;
+  };
   stacks.xs[top] = seedX;
   stacks.ys[top] = seedY;
   ++top;
@@ -66,24 +77,17 @@ int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t
     const int32_t x = stacks.xs[top];
     const int32_t y = stacks.ys[top];
     ++count;
-    if (x < minX) minX = x;
-    if (x > maxX) maxX = x;
-    if (y < minY) minY = y;
-    if (y > maxY) maxY = y;
-    const int32_t nxs[4] = {x - 1, x + 1, x, x};
-    const int32_t nys[4] = {y, y, y - 1, y + 1};
-    for (int i = 0; i < 4; ++i) {
-      const int32_t nx = nxs[i];
-      const int32_t ny = nys[i];
-      if (nx < 0 || nx >= width || ny < 0 || ny >= height) continue;
-      if (skinMask[ny][nx] == 0 || visited[ny][nx] != 0) continue;
-      // Marked when pushed, so no position is ever pushed twice.
-      visited[ny][nx] = 1;
-      if (top == stacks.capacity && GrowStacks(stacks) == 0) return 0;
-      stacks.xs[top] = nx;
-      stacks.ys[top] = ny;
-      ++top;
-    }
+    minX = x < minX ? x : minX;
+    maxX = x > maxX ? x : maxX;
+    minY = y < minY ? y : minY;
+    maxY = y > maxY ? y : maxY;
+    // Neighbours in the fixed order left, right, up, down.
+    const uint8_t* skinRow = skinMask[y];
+    uint8_t* visitedRow = visited[y];
+    if (x > 0 && !push(skinRow, visitedRow, x - 1, y)) return 0;
+    if (x + 1 < width && !push(skinRow, visitedRow, x + 1, y)) return 0;
+    if (y > 0 && !push(skinMask[y - 1], visited[y - 1], x, y - 1)) return 0;
+    if (y + 1 < height && !push(skinMask[y + 1], visited[y + 1], x, y + 1)) return 0;
   }
   PlatformFree(stacks.xs);
   PlatformFree(stacks.ys);
