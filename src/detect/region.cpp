@@ -16,30 +16,30 @@ struct WorkStacks {
   size_t capacity;
 };
 
-// Doubles both stacks. On failure both are released and 0 is returned.
-int GrowStacks(WorkStacks& stacks) {
+// Returns both stacks doubled, or, with both released, stacks whose xs is null. Taken and returned
+// by value so that the grower's copies never have their address taken: the byte stores into the
+// grids could otherwise alias them and force a reload after every store.
+WorkStacks GrowStacks(WorkStacks stacks) {
+  const WorkStacks failed{nullptr, nullptr, 0};
   if (stacks.capacity > SIZE_MAX / 2 / sizeof(int32_t)) {
     PlatformFree(stacks.xs);
     PlatformFree(stacks.ys);
-    return 0;
+    return failed;
   }
   const size_t bytes = stacks.capacity * 2 * sizeof(int32_t);
   int32_t* xs = static_cast<int32_t*>(PlatformRealloc(stacks.xs, bytes));
   if (xs == nullptr) {
     PlatformFree(stacks.xs);
     PlatformFree(stacks.ys);
-    return 0;
+    return failed;
   }
   int32_t* ys = static_cast<int32_t*>(PlatformRealloc(stacks.ys, bytes));
   if (ys == nullptr) {
     PlatformFree(xs);
     PlatformFree(stacks.ys);
-    return 0;
+    return failed;
   }
-  stacks.xs = xs;
-  stacks.ys = ys;
-  stacks.capacity *= 2;
-  return 1;
+  return WorkStacks{xs, ys, stacks.capacity * 2};
 }
 
 }  // namespace
@@ -61,7 +61,10 @@ int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t
   auto push = [&](const uint8_t* skinRow, uint8_t* visitedRow, int32_t nx, int32_t ny) {
     if (skinRow[nx] <= visitedRow[nx]) return true;
     visitedRow[nx] = 1;
-    if (top == stacks.capacity && GrowStacks(stacks) == 0) return false;
+    if (top == stacks.capacity) {
+      stacks = GrowStacks(stacks);
+      if (stacks.xs == nullptr) return false;
+    }
     stacks.xs[top] = nx;
     stacks.ys[top] = ny;
     ++top;
