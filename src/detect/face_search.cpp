@@ -5,21 +5,26 @@
 
 namespace bmpface {
 
-int IsFaceCandidate(const SkinRegion& region, int32_t width, int32_t height) {
+int FaceCandidateFailure(const SkinRegion& region, int32_t width, int32_t height) {
   const int32_t w = region.maxX - region.minX + 1;
   const int32_t h = region.maxY - region.minY + 1;
-  if (w < 30 || h < 30) return 0;
-  if (static_cast<double>(w) > 0.9 * static_cast<double>(width)) return 0;
-  if (static_cast<double>(h) > 0.9 * static_cast<double>(height)) return 0;
+  if (w < 30) return 1;
+  if (h < 30) return 2;
+  if (static_cast<double>(w) > 0.9 * static_cast<double>(width)) return 3;
+  if (static_cast<double>(h) > 0.9 * static_cast<double>(height)) return 4;
   // Ratios in single precision, widened for the comparison.
   const double aspect = static_cast<float>(w) / static_cast<float>(h);
-  if (aspect < 0.5 || aspect > 2.0) return 0;
+  if (aspect < 0.5 || aspect > 2.0) return 5;
   // w * h fits 32 bits for any region of a loadable picture; 64 bits keeps odd records defined.
   const int64_t box = int64_t{w} * h;
   const double fill = static_cast<float>(region.pixelCount) / static_cast<float>(box);
-  if (fill < 0.3) return 0;
-  if (static_cast<double>(region.centerY) > 0.7 * static_cast<double>(height)) return 0;
-  return 1;
+  if (fill < 0.3) return 6;
+  if (static_cast<double>(region.centerY) > 0.7 * static_cast<double>(height)) return 7;
+  return 0;
+}
+
+int IsFaceCandidate(const SkinRegion& region, int32_t width, int32_t height) {
+  return FaceCandidateFailure(region, width, height) == 0;
 }
 
 int FindFaceRect(const SkinMask skinMask, int32_t width, int32_t height, FaceRect& rect) {

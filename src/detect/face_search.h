@@ -16,6 +16,11 @@ namespace bmpface {
 // The mix of single and double precision is part of the rule: it decides the boundary cases.
 int IsFaceCandidate(const SkinRegion& region, int32_t width, int32_t height);
 
+// The number of the first of those tests that `region` fails, in the order above (1 width,
+// 2 height, 3 and 4 at most 0.9 each way, 5 aspect, 6 fill, 7 centre), or 0 when it passes them
+// all; IsFaceCandidate is this being 0. Lets a caller say why a region was not a face.
+int FaceCandidateFailure(const SkinRegion& region, int32_t width, int32_t height);
+
 // Searches a finished skin mask for the best-scoring candidate region and stores its widened,
 // clamped rectangle in `rect`. Returns 1, or 0 with `rect` unchanged when no region passes or
 // memory runs out (for the visited map or a region's work stacks).
