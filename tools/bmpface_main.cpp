@@ -1,13 +1,17 @@
 // bmpface: the command-line host of the library.
 //   bmpface INPUT OUTPUT          crop the face of INPUT into OUTPUT
 //   bmpface --detect INPUT...     print each picture's face rectangle
+//   bmpface batch ...             crop many pictures, several at once (batch.cpp)
+//   bmpface explain INPUT OUT     draw how the face was chosen (explain.cpp)
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "bmpface.h"
+#include "cli_common.h"
 #include "detect/face_search.h"
 #include "image/bmp_image.h"
 
@@ -92,24 +96,6 @@ int Crop(const std::string& input, const std::string& output) {
   return ExitFor(status);
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
 // Prints the face rectangle of each picture. Exit status: the worst outcome among them.
 int Detect(const std::vector<std::string>& inputs, bool json) {
   int worst = kExitOk;
@@ -123,7 +109,7 @@ int Detect(const std::vector<std::string>& inputs, bool json) {
     }
     if (outcome == kExitLoad || (outcome == kExitNoFace && worst == kExitOk)) worst = outcome;
     if (json) {
-      std::printf("{\"path\":%s,\"status\":\"%s\"", JsonString(input).c_str(),
+      std::printf("{\"path\":%s,\"status\":\"%s\"", bmpface::cli::JsonString(input).c_str(),
                   outcome == kExitOk ? "face" : outcome == kExitNoFace ? "no_face" : "load_failed");
       if (outcome == kExitOk) {
         std::printf(",\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d", rect.x, rect.y, rect.width,
@@ -143,11 +129,23 @@ int Detect(const std::vector<std::string>& inputs, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The modes are chosen by the first word only, so `bmpface IN OUT` parses exactly as before
+  // for any other first argument.
+  if (argc >= 2 && std::strcmp(argv[1], "batch") == 0) {
+    return bmpface::cli::RunBatch(argc - 1, argv + 1);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "explain") == 0) {
+    return bmpface::cli::RunExplain(argc - 1, argv + 1);
+  }
   CLI::App app{
       "Finds the face in a 24- or 32-bit BMP picture by skin colour and writes it as a new BMP.\n"
       "Exit status: 0 done, 1 input not loadable, 2 no face, 3 no memory for the crop,\n"
       "4 output not writable, 64 wrong command line.",
       "bmpface"};
+  app.footer(
+      "More:\n"
+      "  bmpface batch PATH... --out DIR    crop many pictures at once (bmpface batch --help)\n"
+      "  bmpface explain INPUT OUTPUT.png   draw how the face was chosen (bmpface explain --help)");
   app.set_version_flag("--version", "bmpface " BMPFACE_VERSION);
   std::vector<std::string> paths;
   bool detect = false;

@@ -1,0 +1,18 @@
+// Helpers shared by the bmpface command's modes.
+#ifndef BMPFACE_TOOLS_CLI_COMMON_H_
+#define BMPFACE_TOOLS_CLI_COMMON_H_
+
+#include <string>
+
+namespace bmpface::cli {
+
+// `text` as a JSON string literal, quotes included. Bytes from 0x80 up pass through unchanged.
+std::string JsonString(const std::string& text);
+
+// `bmpface batch ARGS...` and `bmpface explain ARGS...`; argv[0] is the mode's name.
+int RunBatch(int argc, char** argv);
+int RunExplain(int argc, char** argv);
+
+}  // namespace bmpface::cli
+
+#endif  // BMPFACE_TOOLS_CLI_COMMON_H_
