@@ -1,6 +1,6 @@
 """Crops written by the library must decode in Pillow to exactly the expected pixels.
 
-Usage: independent_reader_test.py CROP_FIXTURE
+Usage: independent_reader_test.py [EMULATOR...] CROP_FIXTURE
 """
 import subprocess
 import sys
@@ -14,7 +14,7 @@ RECTS = [(1, 1, 4, 3), (2, 0, 5, 5), (-2, 3, 7, 4), (5, -1, 3, 2)]
 failures = 0
 for x, y, w, h in RECTS:
     with tempfile.TemporaryDirectory() as out:
-        subprocess.run([sys.argv[1], out, str(x), str(y), str(w), str(h)], check=True)
+        subprocess.run([*sys.argv[1:], out, str(x), str(y), str(w), str(h)], check=True)
         for bits in (24, 32):
             with Image.open(f"{out}/crop{bits}.bmp") as image, open(f"{out}/crop{bits}.rgb", "rb") as f:
                 size, got, want = image.size, image.convert("RGB").tobytes(), f.read()

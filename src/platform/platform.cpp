@@ -135,16 +135,23 @@ void PlatformPrint(const char* text) {
 #ifdef _WIN32
 char* PlatformNarrowPath(const wchar_t* path) {
   if (path == nullptr) return nullptr;
-  const size_t n = std::wcslen(path);
-  // Two bytes per wide character holds any ANSI code page; UTF-8 as the system code page may
-  // need more, and then the conversion fails below and the path cannot be opened.
-  if (n >= static_cast<size_t>(INT32_MAX) / 2 - 1) return nullptr;
-  const int bytes = static_cast<int>((n + 1) * 2);
+  // The system's default code page, exactly: a character it lacks makes the path unopenable
+  // instead of a best-fit look-alike that names another file (U+2215 as '/', U+221E as '8').
+  // UTF-8 as that code page has no best fit and reports no default character; there an unpaired
+  // surrogate fails the conversion instead. The buffer is sized for the narrow form.
+  const UINT codePage = GetACP();
+  const bool utf8 = codePage == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL lossy = FALSE;
+  BOOL* const lossyOut = utf8 ? nullptr : &lossy;
+  const int bytes = WideCharToMultiByte(codePage, flags, path, -1, nullptr, 0, nullptr, lossyOut);
+  if (bytes <= 0 || lossy) return nullptr;
   char* narrow = static_cast<char*>(PlatformMalloc(static_cast<size_t>(bytes)));
   if (narrow == nullptr) return nullptr;
-  narrow[0] = '\0';
-  if (WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, bytes, nullptr, nullptr) == 0) {
-    narrow[0] = '\0';
+  if (WideCharToMultiByte(codePage, flags, path, -1, narrow, bytes, nullptr, lossyOut) != bytes ||
+      lossy) {
+    PlatformFree(narrow);
+    return nullptr;
   }
   return narrow;
 }
