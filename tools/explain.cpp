@@ -194,13 +194,6 @@ bool FindRegions(const SkinMask mask, int32_t width, int32_t height,
   return grown;
 }
 
-bool WriteBytes(const std::string& path, const uint8_t* bytes, size_t size) {
-  PlatformFile* file = PlatformOpen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const int ok = PlatformWrite(bytes, 1, size, file) == size ? 1 : 0;
-  return PlatformFinishWrite(file, path.c_str(), ok) == 1;
-}
-
 // Through the library's BMP writer: 24 bits, bottom-up, the plain 54-byte header.
 bool WriteBMP(const std::string& path, const Canvas& canvas) {
   BMPImage image{};
@@ -238,6 +231,13 @@ bool WriteBMP(const std::string& path, const Canvas& canvas) {
 }
 
 #ifdef BMPFACE_HAVE_PNG
+bool WriteBytes(const std::string& path, const uint8_t* bytes, size_t size) {
+  PlatformFile* file = PlatformOpen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const int ok = PlatformWrite(bytes, 1, size, file) == size ? 1 : 0;
+  return PlatformFinishWrite(file, path.c_str(), ok) == 1;
+}
+
 bool WritePNG(const std::string& path, const Canvas& canvas) {
   png_image image;
   std::memset(&image, 0, sizeof image);
