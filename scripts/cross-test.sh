@@ -59,7 +59,7 @@ if [[ $target == windows* ]]; then
   # The toolchain file's Wine prefix, made once before the tests start in parallel, with no .NET
   # or browser engine in it.
   [ "$target" = windows ] && arch=win64 || arch=win32
-  export WINEARCH=$arch WINEPREFIX=$HOME/.wine-bmpface-$arch WINEDEBUG=-all \
+  export WINEARCH=$arch WINEPREFIX=${HOME:-}/.wine-bmpface-$arch WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml="
   wineboot --init >/dev/null 2>&1 || true
   wineserver -w
