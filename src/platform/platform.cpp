@@ -63,7 +63,12 @@ void PlatformFree(void* block) { std::free(block); }
 
 PlatformFile* PlatformOpen(const char* path, const char* mode) {
   if (path == nullptr || path[0] == '\0') return nullptr;
-  return std::fopen(path, mode);
+  PlatformFile* file = std::fopen(path, mode);
+  // Reads and writes are whole headers and whole rows: unbuffered, each goes straight between the
+  // file and the picture's memory, with no copy through (and no hidden allocation of) a stream
+  // buffer.
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
 }
 
 size_t PlatformRead(void* buffer, size_t size, size_t count, PlatformFile* file) {
