@@ -84,7 +84,10 @@ echo "== whole processes (hyperfine, $runs runs after 3 warm-ups)"
 hyper() {  # NAME PICTURE
   local commands=(-n bmpface "$bmpface $2 $scratch/ours.bmp" -n floor "$readfloor $2")
   [ -z "$opencv" ] || commands+=(-n opencv "$opencv $2 $scratch/opencv.bmp")
+  # Each run writes a new output file, as a real crop does; replacing the previous run's output
+  # would add the file system's truncation to both programs.
   hyperfine -N --warmup 3 --runs "$runs" --style basic --export-json "$results/hf-$1.json" \
+    --prepare "rm -f $scratch/ours.bmp $scratch/opencv.bmp" \
     --export-markdown "$results/hf-$1.md" "${commands[@]}"
 }
 for name in $timed; do hyper "$name" "$pictures/hopper-$name.bmp"; done
