@@ -182,11 +182,7 @@ bool FindRegions(const SkinMask mask, int32_t width, int32_t height,
       }
       if (r.maxX - r.minX + 1 < 30 || r.maxY - r.minY + 1 < 30) continue;
       const int failure = FaceCandidateFailure(r, width, height);
-      // The search's score, in the same single-precision steps, for the label.
-      const float score =
-          failure != 0 ? 0.0f
-                       : (1.0f - static_cast<float>(r.centerY) / static_cast<float>(height)) *
-                             static_cast<float>(r.pixelCount);
+      const float score = failure != 0 ? 0.0f : FaceScore(r, height);
       regions.push_back({r, failure, score});
     }
   }

@@ -27,6 +27,11 @@ int IsFaceCandidate(const SkinRegion& region, int32_t width, int32_t height) {
   return FaceCandidateFailure(region, width, height) == 0;
 }
 
+float FaceScore(const SkinRegion& region, int32_t height) {
+  return (1.0f - static_cast<float>(region.centerY) / static_cast<float>(height)) *
+         static_cast<float>(region.pixelCount);
+}
+
 int FindFaceRect(const SkinMask skinMask, int32_t width, int32_t height, FaceRect& rect) {
   SkinMask visited = AllocateRowArray(width, height);
   if (visited == nullptr) return 0;
@@ -56,8 +61,7 @@ int FindFaceRect(const SkinMask skinMask, int32_t width, int32_t height, FaceRec
         break;
       }
       if (IsFaceCandidate(current, width, height) == 0) continue;
-      const float score = (1.0f - static_cast<float>(current.centerY) / static_cast<float>(height)) *
-                          static_cast<float>(current.pixelCount);
+      const float score = FaceScore(current, height);
       // Strictly greater: of equal scores the region met first in the scan wins.
       if (score > bestScore) {
         bestScore = score;

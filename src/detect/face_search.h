@@ -21,6 +21,10 @@ int IsFaceCandidate(const SkinRegion& region, int32_t width, int32_t height);
 // all; IsFaceCandidate is this being 0. Lets a caller say why a region was not a face.
 int FaceCandidateFailure(const SkinRegion& region, int32_t width, int32_t height);
 
+// The score of a candidate in a picture `height` rows high: (1 - centerY / height) * pixelCount,
+// every step in single precision. Larger regions higher up score more.
+float FaceScore(const SkinRegion& region, int32_t height);
+
 // Searches a finished skin mask for the best-scoring candidate region and stores its widened,
 // clamped rectangle in `rect`. Returns 1, or 0 with `rect` unchanged when no region passes or
 // memory runs out (for the visited map or a region's work stacks).
