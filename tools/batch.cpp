@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/messages.h"
 #include "cli_common.h"
 #include "detect/face_search.h"
 #include "image/bmp_image.h"
@@ -50,10 +51,6 @@ constexpr int kExitUsage = 64;
 constexpr int kExitNoInput = 66;     // the --from list cannot be read
 constexpr int kExitCantCreate = 73;  // an output folder or the report cannot be created
 
-// The export's message lines (statuses 222, 333 and 444), printed exactly as it prints them.
-constexpr const char* kNoFaceLine = "Error: No face detected in image\n";
-constexpr const char* kExtractLine = "Error: Failed to extract face region\n";
-constexpr const char* kSaveLine = "Error: Failed to save output file\n";
 
 enum class Status {
   kDone,
@@ -97,11 +94,11 @@ const char* LibraryLine(Status status) {
   switch (status) {
     case Status::kNoFace:
     case Status::kRejectFailed:  // a picture without a face whose copy failed
-      return kNoFaceLine;
+      return StatusMessage(BMPFACE_NO_FACE);
     case Status::kExtractFailed:
-      return kExtractLine;
+      return StatusMessage(BMPFACE_EXTRACT_FAILED);
     case Status::kSaveFailed:
-      return kSaveLine;
+      return StatusMessage(BMPFACE_SAVE_FAILED);
     default:
       return nullptr;
   }

@@ -1,5 +1,6 @@
 #include "bmpface.h"
 
+#include "api/messages.h"
 #include "detect/face_search.h"
 #include "image/bmp_image.h"
 #include "image/crop.h"
@@ -9,21 +10,8 @@ using namespace bmpface;
 
 namespace {
 
-const char* MessageFor(int32_t status) {
-  switch (status) {
-    case BMPFACE_NO_FACE:
-      return "Error: No face detected in image\n";
-    case BMPFACE_EXTRACT_FAILED:
-      return "Error: Failed to extract face region\n";
-    case BMPFACE_SAVE_FAILED:
-      return "Error: Failed to save output file\n";
-    default:
-      return nullptr;
-  }
-}
-
 int32_t Fail(int32_t status, BMPImage& source) {
-  PlatformPrint(MessageFor(status));
+  PlatformPrint(StatusMessage(status));
   FreeBMP(source);
   return status;
 }
@@ -47,7 +35,7 @@ extern "C" BMPFACE_API int32_t BMPFaceExtract(const wchar_t* inputPath,
   char* narrowOutput = PlatformNarrowPath(outputPath);
   const int32_t status = SaveBMP(narrowOutput, output) == 1 ? BMPFACE_OK : BMPFACE_SAVE_FAILED;
   PlatformFree(narrowOutput);
-  if (status != BMPFACE_OK) PlatformPrint(MessageFor(status));
+  if (status != BMPFACE_OK) PlatformPrint(StatusMessage(status));
   FreeBMP(source);
   FreeBMP(output);
   return status;
