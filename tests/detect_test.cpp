@@ -150,36 +150,43 @@ SkinRegion Region(int32_t x, int32_t y, int32_t w, int32_t h, int32_t count, int
   return {x, maxX, y, maxY, count, centerX >= 0 ? centerX : (x + maxX) / 2, (y + maxY) / 2};
 }
 
+// Each case names the first test the region fails (0: it passes), as explain reports it.
 TEST(FaceCandidate, Boundaries) {
   // clang-format off
-  struct Case { const char* name; SkinRegion region; int32_t width, height; int want; };
+  struct Case { const char* name; SkinRegion region; int32_t width, height; int failure; };
   const Case cases[] = {
-      {"30 x 30", Region(35, 35, 30, 30, 900), 100, 100, 1},
-      {"29 wide", Region(35, 35, 29, 30, 870), 100, 100, 0},
-      {"29 high", Region(35, 35, 30, 29, 870), 100, 100, 0},
-      {"centreX is ignored", Region(35, 35, 30, 30, 900, 100000), 100, 100, 1},
-      {"90 of 100 wide", Region(0, 10, 90, 60, 5400), 100, 100, 1},
-      {"91 of 100 wide", Region(0, 10, 91, 60, 5460), 100, 100, 0},
-      {"90 of 100 high", Region(10, 0, 60, 90, 5400), 100, 100, 1},
-      {"91 of 100 high", Region(10, 0, 60, 91, 5460), 100, 100, 0},
-      {"aspect 0.5", Region(10, 10, 30, 60, 1800), 100, 100, 1},
-      {"aspect 2", Region(10, 10, 60, 30, 1800), 100, 100, 1},
-      {"aspect below 0.5", Region(10, 10, 30, 61, 1830), 100, 100, 0},
-      {"aspect above 2", Region(10, 10, 61, 30, 1830), 100, 100, 0},
-      {"fill 479/1600", Region(10, 10, 40, 40, 479), 100, 100, 0},
-      {"fill 480/1600", Region(10, 10, 40, 40, 480), 100, 100, 1},
+      {"30 x 30", Region(35, 35, 30, 30, 900), 100, 100, 0},
+      {"29 wide", Region(35, 35, 29, 30, 870), 100, 100, 1},
+      {"29 wide and 29 high", Region(35, 35, 29, 29, 841), 100, 100, 1},
+      {"29 high", Region(35, 35, 30, 29, 870), 100, 100, 2},
+      {"centreX is ignored", Region(35, 35, 30, 30, 900, 100000), 100, 100, 0},
+      {"90 of 100 wide", Region(0, 10, 90, 60, 5400), 100, 100, 0},
+      {"91 of 100 wide", Region(0, 10, 91, 60, 5460), 100, 100, 3},
+      {"90 of 100 high", Region(10, 0, 60, 90, 5400), 100, 100, 0},
+      {"91 of 100 high", Region(10, 0, 60, 91, 5460), 100, 100, 4},
+      {"91 of 100 high, aspect too", Region(10, 0, 31, 91, 2821), 100, 100, 4},
+      {"aspect 0.5", Region(10, 10, 30, 60, 1800), 100, 100, 0},
+      {"aspect 2", Region(10, 10, 60, 30, 1800), 100, 100, 0},
+      {"aspect below 0.5", Region(10, 10, 30, 61, 1830), 100, 100, 5},
+      {"aspect above 2", Region(10, 10, 61, 30, 1830), 100, 100, 5},
+      {"aspect above 2, too thin too", Region(10, 10, 61, 30, 500), 100, 100, 5},
+      {"fill 479/1600", Region(10, 10, 40, 40, 479), 100, 100, 6},
+      {"fill 480/1600", Region(10, 10, 40, 40, 480), 100, 100, 0},
+      {"too thin and too low", Region(10, 60, 40, 40, 479), 100, 100, 6},
       // The ratio is formed in single precision: 29999999 becomes 3e7, exactly 0.3f.
-      {"fill rounds up to 0.3f", Region(0, 0, 10000, 10000, 29999999), 20000, 20000, 1},
-      {"fill just below 0.3f", Region(0, 0, 10000, 10000, 29999998), 20000, 20000, 0},
-      {"centre row 70 of 100", Region(10, 55, 31, 31, 961), 100, 100, 1},
-      {"centre row 71 of 100", Region(10, 56, 31, 31, 961), 100, 100, 0},
+      {"fill rounds up to 0.3f", Region(0, 0, 10000, 10000, 29999999), 20000, 20000, 0},
+      {"fill just below 0.3f", Region(0, 0, 10000, 10000, 29999998), 20000, 20000, 6},
+      {"centre row 70 of 100", Region(10, 55, 31, 31, 961), 100, 100, 0},
+      {"centre row 71 of 100", Region(10, 56, 31, 31, 961), 100, 100, 7},
       // 0.7 x 90 is just below 63 in double precision.
-      {"centre row 62 of 90", Region(10, 47, 31, 31, 961), 100, 90, 1},
-      {"centre row 63 of 90", Region(10, 48, 31, 31, 961), 100, 90, 0},
+      {"centre row 62 of 90", Region(10, 47, 31, 31, 961), 100, 90, 0},
+      {"centre row 63 of 90", Region(10, 48, 31, 31, 961), 100, 90, 7},
   };
   // clang-format on
-  for (const Case& c : cases)
-    EXPECT_EQ(IsFaceCandidate(c.region, c.width, c.height), c.want) << c.name;
+  for (const Case& c : cases) {
+    EXPECT_EQ(FaceCandidateFailure(c.region, c.width, c.height), c.failure) << c.name;
+    EXPECT_EQ(IsFaceCandidate(c.region, c.width, c.height), c.failure == 0 ? 1 : 0) << c.name;
+  }
 }
 
 // clang-format off

@@ -1,5 +1,4 @@
-// bmpface explain draws the library's own decision; the candidate test names the test a region
-// fails, which explain writes beside it.
+// bmpface explain draws the library's own decision.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -20,31 +19,6 @@ namespace bmpface {
 namespace {
 
 using test::BGR;
-
-SkinRegion Region(int32_t x, int32_t y, int32_t w, int32_t h, int32_t count) {
-  return {x, x + w - 1, y, y + h - 1, count, x + (w - 1) / 2, y + (h - 1) / 2};
-}
-
-TEST(FaceCandidateFailure, NamesTheFirstTestFailed) {
-  // clang-format off
-  struct Case { const char* name; SkinRegion region; int32_t width, height; int want; };
-  const Case cases[] = {
-      {"passes", Region(35, 35, 30, 30, 900), 100, 100, 0},
-      {"29 wide", Region(35, 35, 29, 30, 870), 100, 100, 1},
-      {"29 wide and 29 high", Region(35, 35, 29, 29, 841), 100, 100, 1},
-      {"29 high", Region(35, 35, 30, 29, 870), 100, 100, 2},
-      {"91 of 100 wide", Region(0, 10, 91, 60, 5460), 100, 100, 3},
-      {"91 of 100 high, aspect too", Region(10, 0, 31, 91, 2821), 100, 100, 4},
-      {"aspect above 2, too thin too", Region(10, 10, 61, 30, 500), 100, 100, 5},
-      {"too thin and too low", Region(10, 60, 40, 40, 479), 100, 100, 6},
-      {"centre row 71 of 100", Region(10, 56, 31, 31, 961), 100, 100, 7},
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    EXPECT_EQ(FaceCandidateFailure(c.region, c.width, c.height), c.want) << c.name;
-    EXPECT_EQ(IsFaceCandidate(c.region, c.width, c.height), c.want == 0 ? 1 : 0) << c.name;
-  }
-}
 
 // The colours explain draws with, as the BGR bytes of its BMP output.
 constexpr BGR kFaceColour{0, 215, 255};
