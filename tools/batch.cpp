@@ -45,9 +45,8 @@ namespace fs = std::filesystem;
 namespace bmpface::cli {
 namespace {
 
-constexpr int kExitOk = 0;
+// kExitOk and kExitUsage as in the other modes; the rest are batch's own.
 constexpr int kExitSomeFailed = 1;
-constexpr int kExitUsage = 64;
 constexpr int kExitNoInput = 66;     // the --from list cannot be read
 constexpr int kExitCantCreate = 73;  // an output folder or the report cannot be created
 

@@ -17,13 +17,12 @@
 
 namespace {
 
-// Exit statuses: one per failure of the library, and one for a wrong command line.
-constexpr int kExitOk = 0;
-constexpr int kExitLoad = 1;
-constexpr int kExitNoFace = 2;
-constexpr int kExitExtract = 3;
-constexpr int kExitSave = 4;
-constexpr int kExitUsage = 64;
+using bmpface::cli::kExitExtract;
+using bmpface::cli::kExitLoad;
+using bmpface::cli::kExitNoFace;
+using bmpface::cli::kExitOk;
+using bmpface::cli::kExitSave;
+using bmpface::cli::kExitUsage;
 
 int ExitFor(int32_t status) {
   switch (status) {

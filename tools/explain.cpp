@@ -24,12 +24,6 @@
 namespace bmpface::cli {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitLoad = 1;
-constexpr int kExitNoMemory = 3;
-constexpr int kExitSave = 4;
-constexpr int kExitUsage = 64;
-
 struct RGB {
   uint8_t r, g, b;
 };
@@ -322,7 +316,7 @@ int RunExplain(int argc, char** argv) {
     FreeRowArray(mask, height);
     FreeBMP(image);
     std::fprintf(stderr, "bmpface: %s: out of memory\n", input.c_str());
-    return kExitNoMemory;
+    return kExitExtract;
   }
   // The search keeps the first of equal scores.
   int chosen = -1;
