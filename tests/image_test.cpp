@@ -11,6 +11,10 @@
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 #endif
 
 #include "image/bmp_image.h"
@@ -199,6 +203,52 @@ TEST(SaveBMP, UnusablePathsAndFailedWritesLeaveNoPicture) {
 #endif
   FreeBMP(image);
 }
+
+#if defined(__unix__) || defined(__APPLE__)
+// Rows move through a pipe that delivers a few bytes at a time, so reads end inside rows and
+// must resume there; a pipe closed early is a failed read.
+TEST(PlatformRows, ShortTransfersResumeAndEarlyEndsFail) {
+  const size_t rowBytes = 13, rowCount = 9;
+  Bytes memory(rowBytes * rowCount);
+  for (size_t i = 0; i < memory.size(); ++i) memory[i] = uint8_t(i * 7 + 3);
+  for (int bottomUp : {0, 1})
+    for (size_t sent : {memory.size(), memory.size() - 5}) {
+      SCOPED_TRACE(testing::Message() << "bottomUp " << bottomUp << ", " << sent << " bytes sent");
+      int ends[2];
+      ASSERT_EQ(pipe(ends), 0);
+      // The file's order: the memory's rows reversed when bottom-up.
+      Bytes file;
+      for (size_t k = 0; k < rowCount; ++k) {
+        const size_t row = bottomUp ? rowCount - 1 - k : k;
+        file.insert(file.end(), memory.begin() + long(row * rowBytes),
+                    memory.begin() + long((row + 1) * rowBytes));
+      }
+      std::thread writer([&] {
+        for (size_t at = 0; at < sent; at += 5) {
+          EXPECT_GT(write(ends[1], file.data() + at, std::min<size_t>(5, sent - at)), 0);
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        close(ends[1]);
+      });
+      PlatformFile* in = fdopen(ends[0], "rb");
+      Bytes read(memory.size());
+      const int ok = PlatformReadRows(in, read.data(), rowBytes, rowCount, bottomUp);
+      writer.join();
+      fclose(in);
+      EXPECT_EQ(ok, sent == memory.size() ? 1 : 0);
+      if (ok == 1) {
+        EXPECT_EQ(read, memory);
+      }
+
+      TempDir dir;
+      PlatformFile* out = PlatformOpen(dir.Path("rows").c_str(), "wb");
+      ASSERT_NE(out, nullptr);
+      ASSERT_EQ(PlatformWriteRows(out, memory.data(), rowBytes, rowCount, bottomUp), 1);
+      ASSERT_EQ(PlatformFinishWrite(out, dir.Path("rows").c_str(), 1), 1);
+      EXPECT_EQ(ReadFile(dir.Path("rows")), file);
+    }
+}
+#endif
 
 TEST(PixelAt, NullOutsideAddressInside) {
   BMPImage image = LoadPicture(Pattern(5, 3, 24));  // rows of 16 bytes

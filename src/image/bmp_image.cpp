@@ -130,10 +130,8 @@ int LoadBMP(const char* path, BMPImage& image) {
   // Every byte of the buffer is read from the file or the load fails: nothing undefined escapes,
   // even if the file shrank after its size was checked.
   bool ok = PlatformSeek(file, image.fileHeader.bfOffBits) == 1;
-  if (image.infoHeader.biHeight > 0) {
-    for (int32_t row = image.height - 1; ok && row >= 0; --row) {
-      ok = PlatformRead(pixels + static_cast<size_t>(row) * rowBytes, 1, rowBytes, file) == rowBytes;
-    }
+  if (ok && image.infoHeader.biHeight > 0) {
+    ok = PlatformReadRows(file, pixels, rowBytes, static_cast<size_t>(image.height), 1) == 1;
   } else if (ok) {
     ok = PlatformRead(pixels, 1, totalBytes, file) == totalBytes;
   }
@@ -155,11 +153,9 @@ int SaveBMP(const char* path, const BMPImage& image) {
   uint8_t header[kHeaderBytes];
   PackBMPHeaders(image, header);
   bool ok = PlatformWrite(header, 1, kHeaderBytes, file) == kHeaderBytes;
-  const size_t rowBytes = static_cast<size_t>(image.rowStride);
-  for (int32_t row = image.height - 1; ok && row >= 0; --row) {
-    ok = PlatformWrite(image.pixels + static_cast<size_t>(row) * rowBytes, 1, rowBytes, file) ==
-         rowBytes;
-  }
+  // Files store rows bottom-up.
+  ok = ok && PlatformWriteRows(file, image.pixels, static_cast<size_t>(image.rowStride),
+                               static_cast<size_t>(image.height), 1) == 1;
   return PlatformFinishWrite(file, path, ok ? 1 : 0);
 }
 

@@ -17,6 +17,13 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#if !defined(_WIN32)
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#endif
 
 namespace bmpface {
 
@@ -106,6 +113,67 @@ size_t PlatformWrite(const void* buffer, size_t size, size_t count, PlatformFile
 }
 
 namespace {
+
+// Row k of the file, in memory.
+inline uint8_t* FileRow(uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp, size_t k) {
+  return rows + (bottomUp != 0 ? rowCount - 1 - k : k) * rowBytes;
+}
+
+#ifdef _WIN32
+template <bool kWrite>
+int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount,
+                 int bottomUp) {
+  for (size_t k = 0; k < rowCount; ++k) {
+    uint8_t* row = FileRow(rows, rowBytes, rowCount, bottomUp, k);
+    const size_t done =
+        kWrite ? std::fwrite(row, 1, rowBytes, file) : std::fread(row, 1, rowBytes, file);
+    if (done != rowBytes) return 0;
+  }
+  return 1;
+}
+#else
+// Scatter or gather rows with readv/writev, a batch of rows per call. The stream is unbuffered,
+// so its descriptor's position is the stream's.
+template <bool kWrite>
+int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount,
+                 int bottomUp) {
+  constexpr size_t kBatch = 64;
+  if (rowBytes == 0 || rowCount == 0) return 1;
+  // A call may move at most SSIZE_MAX bytes; rows are at most INT32_MAX bytes.
+  const size_t perCall = rowBytes > static_cast<size_t>(SSIZE_MAX) / kBatch
+                             ? static_cast<size_t>(SSIZE_MAX) / rowBytes
+                             : kBatch;
+  const int fd = fileno(file);
+  iovec parts[kBatch];
+  size_t next = 0;  // first file row not yet in a batch
+  while (next < rowCount) {
+    int used = 0;
+    for (; used < static_cast<int>(perCall) && next < rowCount; ++used, ++next) {
+      parts[used].iov_base = FileRow(rows, rowBytes, rowCount, bottomUp, next);
+      parts[used].iov_len = rowBytes;
+    }
+    iovec* part = parts;
+    while (used > 0) {
+      const ssize_t moved = kWrite ? writev(fd, part, used) : readv(fd, part, used);
+      if (moved < 0 && errno == EINTR) continue;
+      if (moved <= 0) return 0;  // an error, or the file ended early
+      // Step over what was moved; a short transfer resumes inside its row.
+      size_t left = static_cast<size_t>(moved);
+      while (used > 0 && left >= part->iov_len) {
+        left -= part->iov_len;
+        ++part;
+        --used;
+      }
+      if (used > 0) {
+        part->iov_base = static_cast<uint8_t*>(part->iov_base) + left;
+        part->iov_len -= left;
+      }
+    }
+  }
+  return 1;
+}
+#endif
+
 #ifdef _WIN32
 using StatRecord = struct _stat64;
 int StatOpen(PlatformFile* file, StatRecord& st) { return _fstat64(_fileno(file), &st); }
@@ -123,6 +191,17 @@ bool SameFile(const StatRecord& a, const StatRecord& b) {
 }
 #endif
 }  // namespace
+
+int PlatformReadRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount,
+                     int bottomUp) {
+  return TransferRows<false>(file, rows, rowBytes, rowCount, bottomUp);
+}
+
+int PlatformWriteRows(PlatformFile* file, const uint8_t* rows, size_t rowBytes, size_t rowCount,
+                      int bottomUp) {
+  // Writing only reads the rows; the shared transfer takes them without const.
+  return TransferRows<true>(file, const_cast<uint8_t*>(rows), rowBytes, rowCount, bottomUp);
+}
 
 int PlatformSeek(PlatformFile* file, uint64_t offset) {
 #ifdef _WIN32

@@ -23,6 +23,13 @@ PlatformFile* PlatformOpen(const char* path, const char* mode);
 // Number of whole items read or written.
 size_t PlatformRead(void* buffer, size_t size, size_t count, PlatformFile* file);
 size_t PlatformWrite(const void* buffer, size_t size, size_t count, PlatformFile* file);
+// Moves `rowCount` rows of `rowBytes` bytes each between the file, from its current position, and
+// the rows of `rows`. With `bottomUp` 1 the file's first row is the last row of `rows`. Return 1
+// when every byte was transferred. A few large system calls instead of one per row.
+int PlatformReadRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount,
+                     int bottomUp);
+int PlatformWriteRows(PlatformFile* file, const uint8_t* rows, size_t rowBytes, size_t rowCount,
+                      int bottomUp);
 // Returns 1 when the position was set.
 int PlatformSeek(PlatformFile* file, uint64_t offset);
 // Size of an open regular file, or 0 with `size` untouched when it cannot be told (a pipe, a device).
