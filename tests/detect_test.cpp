@@ -58,37 +58,33 @@ TEST(SkinRule, EveryThresholdOnBothSides) {
   }
 }
 
-// The mask's row loops use a shortened, vectorised form of the rule: it must agree with the rule for
-// every colour, in both depths, in the vector body and in the tail of a row.
-TEST(SkinRule, MaskAgreesWithRuleForEveryColour) {
-  for (const int32_t bpp : {3, 4}) {
-    const int32_t width = 256 + 13;  // green along x; the last 13 repeat earlier greens
-    std::vector<uint8_t> pixels(size_t(width) * 256 * size_t(bpp), 0x5A);
-    BMPImage image{};
-    image.width = width;
-    image.height = 256;
-    image.bytesPerPixel = bpp;
-    image.rowStride = width * bpp;
-    image.pixels = pixels.data();
-    for (int blue = 0; blue < 256; ++blue) {
-      for (int32_t red = 0; red < 256; ++red)
-        for (int32_t x = 0; x < width; ++x) {
-          uint8_t* p = pixels.data() + size_t(red) * size_t(image.rowStride) + size_t(x * bpp);
-          p[0] = uint8_t(blue);
-          p[1] = uint8_t(x < 256 ? x : x - 200);
-          p[2] = uint8_t(red);
-        }
-      Grid mask{BuildSkinMask(image), image.height};
-      ASSERT_NE(mask.rows, nullptr);
+// The mask's row loops use a shortened, vectorised form of the rule: each of them must agree with
+// the rule for every colour, in both depths, in the vector body and in the tail of a row.
+TEST(SkinRule, EveryRowKernelAgreesWithRuleForEveryColour) {
+  const int32_t width = 256 + 13;  // green along x; the last 13 repeat earlier greens
+  for (const SkinRowKernel kernel : {kSkinRowScalar, kSkinRowSSE2, kSkinRowAVX2}) {
+    if (SkinRowKernelAvailable(kernel) == 0) continue;  // not on this processor
+    for (const int32_t bpp : {3, 4}) {
+      std::vector<uint8_t> row(size_t(width * bpp), 0x5A);
+      std::vector<uint8_t> flags(static_cast<size_t>(width));
       int mismatches = 0;
-      for (int32_t red = 0; red < 256; ++red)
-        for (int32_t x = 0; x < width; ++x) {
-          const uint8_t* p = PixelAt(image, x, red);
-          if (mask.rows[red][x] != IsSkinColor(p[0], p[1], p[2]) && ++mismatches < 5)
-            ADD_FAILURE() << "bpp " << bpp << " (B,G,R) = (" << blue << "," << int(p[1]) << ","
-                          << red << ")";
+      for (int blue = 0; blue < 256; ++blue)
+        for (int red = 0; red < 256; ++red) {
+          for (int32_t x = 0; x < width; ++x) {
+            uint8_t* p = row.data() + x * bpp;
+            p[0] = uint8_t(blue);
+            p[1] = uint8_t(x < 256 ? x : x - 200);
+            p[2] = uint8_t(red);
+          }
+          ClassifySkinRow(kernel, row.data(), width, bpp, flags.data());
+          for (int32_t x = 0; x < width; ++x) {
+            const uint8_t* p = row.data() + x * bpp;
+            if (flags[size_t(x)] != IsSkinColor(p[0], p[1], p[2]) && ++mismatches < 5)
+              ADD_FAILURE() << "kernel " << kernel << ", bpp " << bpp << ", (B,G,R) = (" << blue
+                            << "," << int(p[1]) << "," << red << ")";
+          }
         }
-      ASSERT_EQ(mismatches, 0);
+      EXPECT_EQ(mismatches, 0) << "kernel " << kernel << ", bpp " << bpp;
     }
   }
 }

@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace bmpface {
@@ -62,6 +62,107 @@ inline __m128i Plane4(__m128i a, __m128i b, __m128i c, __m128i d, int shift) {
 }
 #endif
 
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__)) && \
+    (defined(__x86_64__) || defined(__i386__))
+#define BMPFACE_AVX2_KERNEL 1
+#define BMPFACE_TARGET_AVX2 __attribute__((target("avx2")))
+
+// Flags of 32 pixels given as blue, green and red planes: SkinFlags16 on 256-bit lanes.
+BMPFACE_TARGET_AVX2 inline __m256i SkinFlags32(__m256i b, __m256i g, __m256i r) {
+  const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+  const __m256i sr = _mm256_xor_si256(r, bias);
+  const __m256i sb = _mm256_xor_si256(b, bias);
+  __m256i m = _mm256_cmpgt_epi8(sr, _mm256_set1_epi8(95 - 128));
+  m = _mm256_and_si256(m, _mm256_cmpgt_epi8(_mm256_xor_si256(g, bias), _mm256_set1_epi8(40 - 128)));
+  m = _mm256_and_si256(m, _mm256_cmpgt_epi8(sb, _mm256_set1_epi8(20 - 128)));
+  const __m256i redOverGreen = _mm256_subs_epu8(r, g);
+  m = _mm256_and_si256(
+      m, _mm256_cmpgt_epi8(_mm256_xor_si256(redOverGreen, bias), _mm256_set1_epi8(15 - 128)));
+  m = _mm256_and_si256(m, _mm256_cmpgt_epi8(sr, sb));
+  return _mm256_and_si256(m, _mm256_set1_epi8(1));
+}
+
+BMPFACE_TARGET_AVX2 inline __m256i Broadcast16(const int8_t* bytes) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+}
+
+// 16 packed 3-byte pixels are three 16-byte parts; byte k of channel c's plane is byte
+// kGather3[c][part][k] of one part (-1: of none).
+constexpr int8_t kGather3[3][3][16] = {
+    {{0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+     {-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1},
+     {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13}},
+    {{1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+     {-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1},
+     {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14}},
+    {{2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+     {-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1},
+     {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15}}};
+
+// Four 4-byte pixels as their blue, green, red and fourth bytes, in that order.
+constexpr int8_t kGather4[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+
+// Classifies whole blocks of 32 pixels and returns how many pixels it did.
+template <int kBytesPerPixel>
+BMPFACE_TARGET_AVX2 int32_t ClassifyBlocksAVX2(const uint8_t* pixel, int32_t width,
+                                               uint8_t* flags) {
+  int32_t x = 0;
+  if (kBytesPerPixel == 3) {
+    __m256i gather[3][3];
+    for (int c = 0; c < 3; ++c)
+      for (int part = 0; part < 3; ++part) gather[c][part] = Broadcast16(kGather3[c][part]);
+    for (; width - x >= 32; x += 32, pixel += 96) {
+      // Pixels 0-15 in the low lanes, 16-31 in the high lanes, so that byte shuffles, which stay
+      // within a lane, can gather each plane.
+      __m256i parts[3];
+      for (int part = 0; part < 3; ++part) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 16 * part));
+        const __m128i high =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixel + 48 + 16 * part));
+        parts[part] = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+      }
+      __m256i plane[3];
+      for (int c = 0; c < 3; ++c) {
+        plane[c] = _mm256_or_si256(
+            _mm256_or_si256(_mm256_shuffle_epi8(parts[0], gather[c][0]),
+                            _mm256_shuffle_epi8(parts[1], gather[c][1])),
+            _mm256_shuffle_epi8(parts[2], gather[c][2]));
+      }
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(flags + x),
+                          SkinFlags32(plane[0], plane[1], plane[2]));
+    }
+  } else {
+    const __m256i gather = Broadcast16(kGather4);
+    // The transposition below leaves groups of four flags in the order 0, 2, 4, 6, 1, 3, 5, 7.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    for (; width - x >= 32; x += 32, pixel += 128) {
+      __m256i q[4];
+      for (int k = 0; k < 4; ++k) {
+        q[k] = _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixel + 32 * k)), gather);
+      }
+      const __m256i blueGreen01 = _mm256_unpacklo_epi32(q[0], q[1]);
+      const __m256i blueGreen23 = _mm256_unpacklo_epi32(q[2], q[3]);
+      const __m256i red01 = _mm256_unpackhi_epi32(q[0], q[1]);
+      const __m256i red23 = _mm256_unpackhi_epi32(q[2], q[3]);
+      const __m256i flags32 = SkinFlags32(_mm256_unpacklo_epi64(blueGreen01, blueGreen23),
+                                          _mm256_unpackhi_epi64(blueGreen01, blueGreen23),
+                                          _mm256_unpacklo_epi64(red01, red23));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(flags + x),
+                          _mm256_permutevar8x32_epi32(flags32, order));
+    }
+  }
+  return x;
+}
+#endif
+
+template <int kBytesPerPixel>
+void ClassifyScalar(const uint8_t* pixel, int32_t width, uint8_t* flags) {
+  for (int32_t x = 0; x < width; ++x, pixel += kBytesPerPixel) {
+    flags[x] = SkinFlag(pixel[0], pixel[1], pixel[2]);
+  }
+}
+
 // The pixel size is a template constant so that the loops compile to fixed-stride loads.
 template <int kBytesPerPixel>
 void ClassifyRow(const uint8_t* pixel, int32_t width, uint8_t* flags) {
@@ -83,7 +184,20 @@ void ClassifyRow(const uint8_t* pixel, int32_t width, uint8_t* flags) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(flags + x), result);
   }
 #endif
-  for (; x < width; ++x, pixel += kBytesPerPixel) flags[x] = SkinFlag(pixel[0], pixel[1], pixel[2]);
+  ClassifyScalar<kBytesPerPixel>(pixel, width - x, flags + x);
+}
+
+template <int kBytesPerPixel>
+void ClassifyWith(SkinRowKernel kernel, const uint8_t* pixel, int32_t width, uint8_t* flags) {
+  if (kernel == kSkinRowScalar) {
+    ClassifyScalar<kBytesPerPixel>(pixel, width, flags);
+    return;
+  }
+  int32_t done = 0;
+#if defined(BMPFACE_AVX2_KERNEL)
+  if (kernel == kSkinRowAVX2) done = ClassifyBlocksAVX2<kBytesPerPixel>(pixel, width, flags);
+#endif
+  ClassifyRow<kBytesPerPixel>(pixel + done * kBytesPerPixel, width - done, flags + done);
 }
 
 }  // namespace
@@ -105,16 +219,43 @@ SkinMask AllocateRowArray(int32_t width, int32_t height) {
   return rows;
 }
 
+int SkinRowKernelAvailable(SkinRowKernel kernel) {
+  switch (kernel) {
+    case kSkinRowScalar:
+      return 1;
+    case kSkinRowSSE2:
+#if defined(__SSE2__)
+      return 1;
+#else
+      return 0;
+#endif
+    case kSkinRowAVX2:
+#if defined(BMPFACE_AVX2_KERNEL)
+      return __builtin_cpu_supports("avx2") ? 1 : 0;
+#else
+      return 0;
+#endif
+  }
+  return 0;
+}
+
+void ClassifySkinRow(SkinRowKernel kernel, const uint8_t* pixels, int32_t width,
+                     int32_t bytesPerPixel, uint8_t* flags) {
+  if (bytesPerPixel == 4) {
+    ClassifyWith<4>(kernel, pixels, width, flags);
+  } else if (bytesPerPixel == 3) {
+    ClassifyWith<3>(kernel, pixels, width, flags);
+  }
+}
+
 SkinMask BuildSkinMask(const BMPImage& image) {
   SkinMask mask = AllocateRowArray(image.width, image.height);
   if (mask == nullptr) return nullptr;
+  const SkinRowKernel kernel = SkinRowKernelAvailable(kSkinRowAVX2) ? kSkinRowAVX2
+                               : SkinRowKernelAvailable(kSkinRowSSE2) ? kSkinRowSSE2
+                                                                      : kSkinRowScalar;
   for (int32_t y = 0; y < image.height && image.width > 0; ++y) {
-    const uint8_t* row = PixelAt(image, 0, y);
-    if (image.bytesPerPixel == 4) {
-      ClassifyRow<4>(row, image.width, mask[y]);
-    } else if (image.bytesPerPixel == 3) {
-      ClassifyRow<3>(row, image.width, mask[y]);
-    }
+    ClassifySkinRow(kernel, PixelAt(image, 0, y), image.width, image.bytesPerPixel, mask[y]);
   }
   return mask;
 }

@@ -25,6 +25,18 @@ inline int IsSkinColor(uint8_t blue, uint8_t green, uint8_t red) {
          ((rg > 15) | (rg < -15));
 }
 
+// The row classifiers the mask can use. The vector ones exist on x86 only; AVX2 is chosen at run
+// time where the processor has it.
+enum SkinRowKernel { kSkinRowScalar, kSkinRowSSE2, kSkinRowAVX2 };
+
+// 1 when this build, on this processor, can run `kernel`.
+int SkinRowKernelAvailable(SkinRowKernel kernel);
+
+// Sets flags[0..width) by the skin rule for the `width` pixels of `bytesPerPixel` (3 or 4) bytes
+// at `pixels`, using `kernel`, which must be available. BuildSkinMask uses the fastest one.
+void ClassifySkinRow(SkinRowKernel kernel, const uint8_t* pixels, int32_t width,
+                     int32_t bytesPerPixel, uint8_t* flags);
+
 // A grid of zero flags, or null when memory runs out (having released what it obtained, newest
 // row first, then the row table).
 SkinMask AllocateRowArray(int32_t width, int32_t height);
