@@ -83,6 +83,8 @@ echo "== in process (Google Benchmark, median of 5)"
 echo "== whole processes (hyperfine, $runs runs after 3 warm-ups)"
 hyper() {  # NAME PICTURE
   local commands=(-n bmpface "$bmpface $2 $scratch/ours.bmp" -n floor "$readfloor $2")
+  # For reference only: the floor with the huge pages bmpface asks for its large blocks.
+  [ "$1" = startup ] || commands+=(-n floor-huge "$readfloor --huge $2")
   [ -z "$opencv" ] || commands+=(-n opencv "$opencv $2 $scratch/opencv.bmp")
   # Each run writes a new output file, as a real crop does; replacing the previous run's output
   # would add the file system's truncation to both programs.

@@ -86,6 +86,14 @@ def main(argv):
         "%s %s: %s" % (kind, name, ms(r["min"]))
         for (kind, name), r in sorted(processes.items(), key=lambda kv: (kv[0][1], kv[0][0]))))
     out.append("")
+    huge = [(name, r["median"]) for (kind, name), r in sorted(processes.items())
+            if kind == "floor-huge"]
+    if huge:
+        out.append("For reference, not a target: the floor with its buffer on transparent huge "
+                   "pages, as bmpface obtains its large blocks (median, ms): " + ", ".join(
+                       "%s: %s (bmpface %s x of it)" % (name, ms(t), ratio(median("bmpface", name), t))
+                       for name, t in huge))
+        out.append("")
     out.append("CPU time of the whole processes (user + system, hyperfine means, ms): " + ", ".join(
         "%s %s: %.1f" % (kind, name, (r["user"] + r["system"]) * 1000.0)
         for (kind, name), r in sorted(processes.items(), key=lambda kv: (kv[0][1], kv[0][0]))))

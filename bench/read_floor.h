@@ -15,7 +15,8 @@
 namespace bmpface_bench {
 
 // Reads `path` whole and returns a checksum of its bytes in `sum`. Returns the file's size, or -1.
-inline int64_t ReadAndTouch(const char* path, uint64_t& sum) {
+// With `hugePages`, the buffer asks for transparent huge pages, as bmpface's large blocks do.
+inline int64_t ReadAndTouch(const char* path, uint64_t& sum, bool hugePages = false) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat st {};
@@ -29,6 +30,11 @@ inline int64_t ReadAndTouch(const char* path, uint64_t& sum) {
     ::close(fd);
     return -1;
   }
+#ifdef MADV_HUGEPAGE
+  if (hugePages) ::madvise(block, size, MADV_HUGEPAGE);
+#else
+  static_cast<void>(hugePages);
+#endif
   auto* bytes = static_cast<uint8_t*>(block);
   size_t done = 0;
   while (done < size) {
