@@ -111,6 +111,9 @@ TEST(GrowRegion, MeasuresOneFourConnectedRegion) {
        0, 0, {0, 5, 0, 4, 17, 2, 2}},
       {"rectangle", {test::MaskWithBoxes(60, 80, {{10, 20, 49, 69}, {51, 20, 55, 69}}), 80}, 60,
        80, 10, 20, {10, 49, 20, 69, 2000, 29, 44}},
+      // Seeded low and right of centre: every edge of the box moves away from the seed.
+      {"rectangle seeded inside", {test::MaskWithBoxes(60, 80, {{10, 20, 49, 69}}), 80}, 60, 80,
+       40, 60, {10, 49, 20, 69, 2000, 29, 44}},
       // More positions wait at once than the stacks first hold.
       {"150 square", {test::MaskWithBoxes(160, 160, {{5, 5, 154, 154}}), 160}, 160, 160, 5, 5,
        {5, 154, 5, 154, 22500, 79, 79}},

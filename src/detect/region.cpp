@@ -56,10 +56,9 @@ int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t
   }
   int32_t minX = seedX, maxX = seedX, minY = seedY, maxY = seedY, count = 0;
   size_t top = 0;
-  // Pushes (nx, ny) when it is skin and not yet visited; marked at push time, so no position is
-  // ever pushed twice. Flags are 0 or 1, so "skin and not visited" is skin > visited.
-  auto push = [&](const uint8_t* skinRow, uint8_t* visitedRow, int32_t nx, int32_t ny) {
-    if (skinRow[nx] <= visitedRow[nx]) return true;
+  // Marks (nx, ny) and pushes it. Called for skin not yet visited, so marking at push time means
+  // no position is ever pushed twice.
+  auto take = [&](uint8_t* visitedRow, int32_t nx, int32_t ny) {
     visitedRow[nx] = 1;
     if (top == stacks.capacity) {
       stacks = GrowStacks(stacks);
@@ -70,27 +69,36 @@ int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t
     ++top;
     return true;
   };
-  stacks.xs[top] = seedX;
-  stacks.ys[top] = seedY;
-  ++top;
-  visited[seedY][seedX] = 1;
+  take(visited[seedY], seedX, seedY);  // the stacks have room for it
 
+  // Every position pushed is popped and counted once, so the box of the pushed positions is the
+  // region's; a neighbour can only move the edge on its own side, and following that at push time
+  // costs less than testing all four edges at every pop. Flags are 0 or 1, so "skin and not
+  // visited" is skin > visited.
   while (top > 0) {
     --top;  // depth-first: the newest position first
     const int32_t x = stacks.xs[top];
     const int32_t y = stacks.ys[top];
     ++count;
-    minX = x < minX ? x : minX;
-    maxX = x > maxX ? x : maxX;
-    minY = y < minY ? y : minY;
-    maxY = y > maxY ? y : maxY;
     // Neighbours in the fixed order left, right, up, down.
     const uint8_t* skinRow = skinMask[y];
     uint8_t* visitedRow = visited[y];
-    if (x > 0 && !push(skinRow, visitedRow, x - 1, y)) return 0;
-    if (x + 1 < width && !push(skinRow, visitedRow, x + 1, y)) return 0;
-    if (y > 0 && !push(skinMask[y - 1], visited[y - 1], x, y - 1)) return 0;
-    if (y + 1 < height && !push(skinMask[y + 1], visited[y + 1], x, y + 1)) return 0;
+    if (x > 0 && skinRow[x - 1] > visitedRow[x - 1]) {
+      if (!take(visitedRow, x - 1, y)) return 0;
+      minX = x - 1 < minX ? x - 1 : minX;
+    }
+    if (x + 1 < width && skinRow[x + 1] > visitedRow[x + 1]) {
+      if (!take(visitedRow, x + 1, y)) return 0;
+      maxX = x + 1 > maxX ? x + 1 : maxX;
+    }
+    if (y > 0 && skinMask[y - 1][x] > visited[y - 1][x]) {
+      if (!take(visited[y - 1], x, y - 1)) return 0;
+      minY = y - 1 < minY ? y - 1 : minY;
+    }
+    if (y + 1 < height && skinMask[y + 1][x] > visited[y + 1][x]) {
+      if (!take(visited[y + 1], x, y + 1)) return 0;
+      maxY = y + 1 > maxY ? y + 1 : maxY;
+    }
   }
   PlatformFree(stacks.xs);
   PlatformFree(stacks.ys);
