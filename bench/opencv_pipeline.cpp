@@ -6,13 +6,15 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "detect/face_search.h"
+#include "detect/skin_rule.h"
+
 namespace bmpface_bench {
 
 namespace {
 
-// The skin rule reduced to what decides it: R > 95, G > 40, B > 20, R - G > 15, R > B. The other
-// terms follow: R - G > 15 gives R > G and |R - G| > 15, and with R > B the maximum is R and
-// max - min >= R - G > 15.
+// The skin rule in the shortened form of bmpface's kernels (bmpface::SkinFlag), on OpenCV's
+// vectors; the thresholds are the library's own.
 template <int kChannels>
 void SkinRows(const cv::Mat& picture, cv::Mat& mask, const cv::Range& rows) {
   for (int y = rows.start; y < rows.end; ++y) {
@@ -21,8 +23,10 @@ void SkinRows(const cv::Mat& picture, cv::Mat& mask, const cv::Range& rows) {
     int x = 0;
 #if CV_SIMD
     const int lanes = cv::v_uint8::nlanes;
-    const cv::v_uint8 r95 = cv::vx_setall_u8(95), g40 = cv::vx_setall_u8(40),
-                      b20 = cv::vx_setall_u8(20), d15 = cv::vx_setall_u8(15);
+    const cv::v_uint8 r95 = cv::vx_setall_u8(bmpface::kSkinRedAbove),
+                      g40 = cv::vx_setall_u8(bmpface::kSkinGreenAbove),
+                      b20 = cv::vx_setall_u8(bmpface::kSkinBlueAbove),
+                      d15 = cv::vx_setall_u8(bmpface::kSkinRedGreenAbove);
     for (; x + lanes <= picture.cols; x += lanes) {
       cv::v_uint8 b, g, r, a;
       if (kChannels == 3) {
@@ -37,26 +41,9 @@ void SkinRows(const cv::Mat& picture, cv::Mat& mask, const cv::Range& rows) {
 #endif
     for (; x < picture.cols; ++x) {
       const uint8_t* q = p + x * kChannels;
-      const int b = q[0], g = q[1], r = q[2];
-      m[x] = (r > 95 && g > 40 && b > 20 && r - g > 15 && r > b) ? 255 : 0;
+      m[x] = bmpface::SkinFlag(q[0], q[1], q[2]) != 0 ? 255 : 0;
     }
   }
-}
-
-// The candidate test of bmpface, with its mixture of single and double precision.
-bool IsCandidate(int32_t minX, int32_t maxX, int32_t minY, int32_t maxY, int32_t pixelCount,
-                 int32_t width, int32_t height) {
-  const int32_t w = maxX - minX + 1;
-  const int32_t h = maxY - minY + 1;
-  if (w < 30 || h < 30) return false;
-  if (double(w) > 0.9 * double(width)) return false;
-  if (double(h) > 0.9 * double(height)) return false;
-  const double aspect = double(float(w) / float(h));
-  if (aspect < 0.5 || aspect > 2.0) return false;
-  const double fill = double(float(pixelCount) / float(w * h));
-  if (fill < 0.3) return false;
-  const int32_t centerY = (minY + maxY) / 2;
-  return !(double(centerY) > 0.7 * double(height));
 }
 
 // Column of the first pixel of `label` in row `top` (its topmost row).
@@ -110,10 +97,11 @@ bool CvDetectFace(const cv::Mat& picture, cv::Rect& rect, bool* labelsInScanOrde
     const int32_t* s = stats.ptr<int32_t>(label);
     const int32_t minX = s[cv::CC_STAT_LEFT], minY = s[cv::CC_STAT_TOP];
     const int32_t maxX = minX + s[cv::CC_STAT_WIDTH] - 1, maxY = minY + s[cv::CC_STAT_HEIGHT] - 1;
-    const int32_t pixelCount = s[cv::CC_STAT_AREA];
-    if (!IsCandidate(minX, maxX, minY, maxY, pixelCount, width, height)) continue;
-    const int32_t centerY = (minY + maxY) / 2;
-    const float score = (1.0f - float(centerY) / float(height)) * float(pixelCount);
+    const bmpface::SkinRegion region{minX, maxX, minY, maxY, s[cv::CC_STAT_AREA],
+                                     (minX + maxX) / 2, (minY + maxY) / 2};
+    // The decisions are the library's; the image work (mask, labelling) is OpenCV's.
+    if (bmpface::IsFaceCandidate(region, width, height) == 0) continue;
+    const float score = bmpface::FaceScore(region, height);
     bool better = score > bestScore;
     // On a tie the region whose first pixel comes first in the scan wins. The labeller is not
     // documented to number regions in that order, so ties are settled explicitly.
@@ -130,16 +118,11 @@ bool CvDetectFace(const cv::Mat& picture, cv::Rect& rect, bool* labelsInScanOrde
   if (best == 0) return false;
 
   const int32_t* s = stats.ptr<int32_t>(best);
-  const double bw = double(s[cv::CC_STAT_WIDTH]), bh = double(s[cv::CC_STAT_HEIGHT]);
-  int32_t x = s[cv::CC_STAT_LEFT] - int32_t(0.1 * bw);
-  int32_t y = s[cv::CC_STAT_TOP] - int32_t(0.4 * bh);
-  int32_t w = int32_t(1.2 * bw);
-  int32_t h = int32_t(0.9 * bh);
-  if (x < 0) x = 0;
-  if (y < 0) y = 0;
-  if (x + w > width) w = width - x;
-  if (y + h > height) h = height - y;
-  rect = cv::Rect(x, y, w, h);
+  const int32_t minX = s[cv::CC_STAT_LEFT], minY = s[cv::CC_STAT_TOP];
+  const int32_t maxX = minX + s[cv::CC_STAT_WIDTH] - 1, maxY = minY + s[cv::CC_STAT_HEIGHT] - 1;
+  const bmpface::FaceRect r =
+      bmpface::FaceRectOf({minX, maxX, minY, maxY, 0, 0, 0}, width, height);
+  rect = cv::Rect(r.x, r.y, r.width, r.height);
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include <thread>
 #endif
 
+#include "image/bmp_header.h"
 #include "image/bmp_image.h"
 #include "image/crop.h"
 #include "platform/platform.h"
@@ -47,13 +48,26 @@ std::vector<int32_t> Shape(const BMPImage& image) {
   return {image.width, image.height, image.bytesPerPixel, image.rowStride};
 }
 
-// LoadBMP on `bytes` written to a file; `requests` receives the memory requests it made.
+// LoadBMP on `bytes` written to a file; `requests` receives the memory requests it made. The
+// reader over memory must decide and read exactly the same.
 int LoadBytes(const Bytes& bytes, BMPImage& image, long* requests = nullptr) {
   TempDir dir;
   WriteFile(dir.Path("in.bmp"), bytes);
   PlatformFailRequest(0);
   const int ok = LoadBMP(dir.Path("in.bmp").c_str(), image);
   if (requests != nullptr) *requests = PlatformRequestCount();
+  BMPImage fromMemory{};
+  PlatformFailRequest(0);
+  EXPECT_EQ(LoadBMPFromMemory(bytes.data(), bytes.size(), fromMemory), ok);
+  if (requests != nullptr) {
+    EXPECT_EQ(PlatformRequestCount(), *requests);
+  }
+  if (ok == 1) {
+    EXPECT_EQ(Shape(fromMemory), Shape(image));
+    const size_t size = size_t(image.height) * size_t(image.rowStride);
+    EXPECT_TRUE(std::equal(image.pixels, image.pixels + size, fromMemory.pixels));
+    FreeBMP(fromMemory);
+  }
   return ok;
 }
 

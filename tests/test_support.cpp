@@ -113,11 +113,11 @@ bool FileExists(const std::string& path) {
 }
 
 BMPImage LoadPicture(const Picture& picture) {
-  TempDir dir;
-  const std::string path = dir.Path("picture.bmp");
-  WriteFile(path, EncodeBMP(picture));
+  const std::vector<uint8_t> file = EncodeBMP(picture);
   BMPImage image{};
-  if (LoadBMP(path.c_str(), image) != 1) ADD_FAILURE() << "LoadBMP failed on a synthetic picture";
+  if (LoadBMPFromMemory(file.data(), file.size(), image) != 1) {
+    ADD_FAILURE() << "LoadBMPFromMemory failed on a synthetic picture";
+  }
   return image;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/skin_mask.h"
+#include "detect/grid.h"
 #include "image/bmp_image.h"
 
 namespace bmpface::test {
@@ -77,7 +77,7 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 
-// A loaded copy of `picture` (through a temporary file and LoadBMP). Release with FreeBMP.
+// A loaded copy of `picture` (through its BMP file in memory). Release with FreeBMP.
 BMPImage LoadPicture(const Picture& picture);
 
 // A grid built from a text drawing: '#' is a set flag, anything else clear; all lines equally long.

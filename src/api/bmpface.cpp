@@ -1,19 +1,21 @@
+// The exported function: wide paths in, a status out, and the request's line on standard output.
 #include "bmpface.h"
 
-#include "api/messages.h"
-#include "detect/face_search.h"
-#include "image/bmp_image.h"
-#include "image/crop.h"
+#include "api/outcomes.h"
+#include "api/request.h"
 #include "platform/platform.h"
 
 using namespace bmpface;
 
 namespace {
 
-int32_t Fail(int32_t status, BMPImage& source) {
-  PlatformPrint(StatusMessage(status));
-  FreeBMP(source);
-  return status;
+// The output path is converted only once there is a crop to write, so a request that fails
+// earlier never converts it.
+int SaveToWidePath(void* context, const char*, const BMPImage& crop) {
+  char* narrowOutput = PlatformNarrowPath(static_cast<const wchar_t*>(context));
+  const int saved = SaveBMP(narrowOutput, crop);
+  PlatformFree(narrowOutput);
+  return saved;
 }
 
 }  // namespace
@@ -21,22 +23,12 @@ int32_t Fail(int32_t status, BMPImage& source) {
 extern "C" BMPFACE_API int32_t BMPFaceExtract(const wchar_t* inputPath,
                                               const wchar_t* outputPath) {
   char* narrowInput = PlatformNarrowPath(inputPath);
-  BMPImage source;
-  const int loaded = LoadBMP(narrowInput, source);
+  RequestHooks hooks{};
+  hooks.context = const_cast<wchar_t*>(outputPath);  // only read, by SaveToWidePath
+  hooks.save = SaveToWidePath;
+  const Outcome outcome = RunRequest(narrowInput, nullptr, &hooks, nullptr);
   PlatformFree(narrowInput);
-  if (loaded == 0) return BMPFACE_LOAD_FAILED;
-
-  FaceRect rect;
-  if (DetectFace(source, rect) == 0) return Fail(BMPFACE_NO_FACE, source);
-  BMPImage output;
-  if (ExtractFaceRegion(source, rect, output) == 0) return Fail(BMPFACE_EXTRACT_FAILED, source);
-
-  // The input is read and closed before the output is opened, so both may name the same file.
-  char* narrowOutput = PlatformNarrowPath(outputPath);
-  const int32_t status = SaveBMP(narrowOutput, output) == 1 ? BMPFACE_OK : BMPFACE_SAVE_FAILED;
-  PlatformFree(narrowOutput);
-  if (status != BMPFACE_OK) PlatformPrint(StatusMessage(status));
-  FreeBMP(source);
-  FreeBMP(output);
-  return status;
+  const OutcomeFacts& facts = FactsOf(outcome);
+  if (facts.message != nullptr) PlatformPrint(facts.message);
+  return facts.status;
 }

@@ -1,37 +1,53 @@
-// The candidate test, the face search and the face rectangle.
+// The face search: the one walk over a mask's regions, the best candidate and its rectangle.
 #ifndef BMPFACE_DETECT_FACE_SEARCH_H_
 #define BMPFACE_DETECT_FACE_SEARCH_H_
 
 #include <cstdint>
 
+#include "detect/candidate.h"
+#include "detect/grid.h"
 #include "detect/region.h"
-#include "detect/skin_mask.h"
 #include "image/bmp_image.h"
 #include "image/crop.h"
 
 namespace bmpface {
 
-// 1 when `region` of a width x height picture may be a face: at least 30 x 30, at most 0.9 of
-// the picture each way, aspect within [0.5, 2], at least 0.3 full, centre not in the lowest 30 %.
-// The mix of single and double precision is part of the rule: it decides the boundary cases.
-int IsFaceCandidate(const SkinRegion& region, int32_t width, int32_t height);
+// What the search saw of one region.
+struct RegionSeen {
+  SkinRegion region;
+  CandidateTest failed;  // the first test it failed; kNone for a candidate
+  float score;           // for candidates; 0 for the rest
+  int leads;             // 1 when it became the best so far: the last such region is the winner
+};
 
-// The number of the first of those tests that `region` fails, in the order above (1 width,
-// 2 height, 3 and 4 at most 0.9 each way, 5 aspect, 6 fill, 7 centre), or 0 when it passes them
-// all; IsFaceCandidate is this being 0. Lets a caller say why a region was not a face.
-int FaceCandidateFailure(const SkinRegion& region, int32_t width, int32_t height);
+// How a search ended.
+enum class SearchEnd { kFound, kNone, kNoMemory };
 
-// The score of a candidate in a picture `height` rows high: (1 - centerY / height) * pixelCount,
-// every step in single precision. Larger regions higher up score more.
-float FaceScore(const SkinRegion& region, int32_t height);
+// A caller's view into a search (explain, a binding that lists regions). Plain function pointers
+// with the caller's context; any of them may be null. The search is the same with or without.
+struct SearchVisitor {
+  void* context;
+  // The skin mask once it is built, with its picture (DetectFace only).
+  void (*mask)(void* context, const BMPImage& image, SkinMaskView mask);
+  // Every region, in scan order, as soon as it is judged.
+  void (*region)(void* context, const RegionSeen& seen);
+  // Once, at the end, also when memory ran out before or during the walk.
+  void (*end)(void* context, SearchEnd end);
+};
 
-// Searches a finished skin mask for the best-scoring candidate region and stores its widened,
-// clamped rectangle in `rect`. Returns 1, or 0 with `rect` unchanged when no region passes or
-// memory runs out (for the visited map or a region's work stacks).
-int FindFaceRect(const SkinMask skinMask, int32_t width, int32_t height, FaceRect& rect);
+// The face rectangle of a winning region: its box widened by 0.1 of its width on each side,
+// starting 0.4 of its height above it and 0.9 of its height tall, clamped to the picture.
+FaceRect FaceRectOf(const SkinRegion& region, int32_t width, int32_t height);
 
-// Builds the skin mask of a loaded picture, searches it and releases it. Returns as FindFaceRect.
-int DetectFace(const BMPImage& image, FaceRect& rect);
+// Searches a finished skin mask for the best-scoring candidate region and stores its rectangle in
+// `rect`. Returns 1, or 0 with `rect` unchanged when no region passes or memory runs out (for the
+// visited map or a region's work stacks).
+int FindFaceRect(SkinMaskView skinMask, int32_t width, int32_t height, FaceRect& rect,
+                 const SearchVisitor* visitor = nullptr);
+
+// Builds the skin mask of a loaded picture, searches it and releases it. Returns as FindFaceRect;
+// no memory for the mask is no face.
+int DetectFace(const BMPImage& image, FaceRect& rect, const SearchVisitor* visitor = nullptr);
 
 }  // namespace bmpface
 

@@ -44,7 +44,7 @@ WorkStacks GrowStacks(WorkStacks stacks) {
 
 }  // namespace
 
-int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t height,
+int GrowRegion(SkinMaskView skinMask, SkinMask visited, int32_t width, int32_t height,
                int32_t seedX, int32_t seedY, SkinRegion& region) {
   WorkStacks stacks{nullptr, nullptr, kInitialStackCapacity};
   stacks.xs = static_cast<int32_t*>(PlatformMalloc(stacks.capacity * sizeof(int32_t)));

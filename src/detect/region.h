@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "detect/skin_mask.h"
+#include "detect/grid.h"
 
 namespace bmpface {
 
@@ -26,7 +26,7 @@ constexpr int32_t kInitialStackCapacity = 10000;
 // each of its pixels in `visited` and measures it into `region`. Returns 1 when the region was
 // measured completely, 0 when the work stacks could not be obtained or enlarged; `region` must
 // then not be used.
-int GrowRegion(const SkinMask skinMask, SkinMask visited, int32_t width, int32_t height,
+int GrowRegion(SkinMaskView skinMask, SkinMask visited, int32_t width, int32_t height,
                int32_t seedX, int32_t seedY, SkinRegion& region);
 
 }  // namespace bmpface

@@ -50,23 +50,12 @@ struct BMPImage {
   int32_t rowStride;
 };
 
-// Unpacks / packs the 54 header bytes exactly as they stand in the file.
-void UnpackBMPHeaders(const uint8_t (&bytes)[kHeaderBytes], BMPImage& image);
-void PackBMPHeaders(const BMPImage& image, uint8_t (&bytes)[kHeaderBytes]);
-
-// Bytes per row, fill included, for `bitCount` bits per pixel; 0 when width < 1 or the row size
-// leaves the 32-bit signed range.
-int32_t BMPRowStride(int32_t bitCount, int32_t width);
-
-// Decides from the 54 header bytes (already unpacked into `image`) and the file's size whether the
-// picture can be loaded, and sets the derived fields when it can. Refuses a depth other than 24 or
-// 32, a width below 1, a height of 0 or -2^31, sizes beyond the 32-bit signed range, and a file too
-// short to hold bfOffBits + height * rowStride bytes. Returns 1 or 0; obtains nothing.
-int CheckBMPHeader(BMPImage& image, uint64_t fileSize);
-
 // Reads a 24- or 32-bit BMP file. Returns 1 and fills `image` (release with FreeBMP); on 0 no
 // pixel buffer is left allocated and `image` must not be released.
 int LoadBMP(const char* path, BMPImage& image);
+
+// Reads a BMP file held in memory, `size` bytes at `bytes`, by the same rules as LoadBMP.
+int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image);
 
 // Writes the 54 header bytes as `image` holds them, then the rows bottom row first. Returns 1 when
 // every byte reached the file; on 0 a regular output file is removed rather than left partial.

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "image/bmp_header.h"
 #include "platform/platform.h"
 
 namespace bmpface {

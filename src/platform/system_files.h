@@ -1,0 +1,40 @@
+// What files_posix.cpp and files_win32.cpp provide to the rest of the file layer: row transfers,
+// and whether a file is a regular file, its size and its identity (a device or volume and a file
+// number), for an open file and for a path. Only src/platform uses it.
+#ifndef BMPFACE_PLATFORM_SYSTEM_FILES_H_
+#define BMPFACE_PLATFORM_SYSTEM_FILES_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace bmpface {
+
+struct FileIdentity {
+  bool regular;
+  uint64_t size;    // regular files only
+  uint64_t volume;  // device (POSIX) or volume serial number (Windows)
+  uint64_t index;   // inode (POSIX) or file index (Windows)
+};
+
+// Return 1 and fill `id`, or 0 when the system cannot tell.
+int IdentifyOpenFile(PlatformFile* file, FileIdentity& id);
+int IdentifyPath(const char* path, FileIdentity& id);
+
+// Moves rows between the file and memory as PlatformReadRows and PlatformWriteRows describe.
+int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp,
+                 bool write);
+
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+// Row k of a file of `rowCount` rows, in memory whose rows are top-down.
+inline uint8_t* FileRow(uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp, size_t k) {
+  return rows + (bottomUp != 0 ? rowCount - 1 - k : k) * rowBytes;
+}
+
+}  // namespace bmpface
+
+#endif  // BMPFACE_PLATFORM_SYSTEM_FILES_H_

@@ -1,0 +1,119 @@
+// The command's pure parts: batch planning (output names, refusals, shards) and the JSON writer.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "batch/plan.h"
+#include "json.h"
+
+namespace bmpface::cli {
+namespace {
+
+std::vector<std::string> Describe(const std::vector<Job>& jobs) {
+  std::vector<std::string> out;
+  for (const Job& j : jobs) {
+    out.push_back(j.input + " -> " + j.output + " | " + j.reject + " | " + j.refused);
+  }
+  return out;
+}
+
+TEST(PlanJobs, NamesRefusalsAndShards) {
+  const std::vector<Found> found = {
+      {"in/a.bmp", "a.bmp", ""},
+      {"in/sub/b.bmp", "sub/b.bmp", ""},
+      {"other/a.bmp", "a.bmp", ""},              // wants in/a.bmp's output name
+      {"in/..", "", ""},                         // names no file
+      {"in/locked", "", "cannot read this folder: denied"},
+      {"x/./c.bmp", "./c.bmp", ""},              // names are normalised before they are compared
+      {"y/c.bmp", "c.bmp", ""},
+  };
+  // clang-format off
+  const struct {
+    const char* name;
+    PlanOptions options;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"crops only", {"out", "", 0, 1}, {
+          "in/a.bmp -> out/a.bmp |  | ",
+          "in/sub/b.bmp -> out/sub/b.bmp |  | ",
+          "other/a.bmp -> out/a.bmp |  | same output name as in/a.bmp",
+          "in/.. ->  |  | names no file",
+          "in/locked ->  |  | cannot read this folder: denied",
+          "x/./c.bmp -> out/c.bmp |  | ",
+          "y/c.bmp -> out/c.bmp |  | same output name as x/./c.bmp"}},
+      {"with rejects", {"out/", "no", 0, 1}, {
+          "in/a.bmp -> out/a.bmp | no/a.bmp | ",
+          "in/sub/b.bmp -> out/sub/b.bmp | no/sub/b.bmp | ",
+          "other/a.bmp -> out/a.bmp | no/a.bmp | same output name as in/a.bmp",
+          "in/.. ->  |  | names no file",
+          "in/locked ->  |  | cannot read this folder: denied",
+          "x/./c.bmp -> out/c.bmp | no/c.bmp | ",
+          "y/c.bmp -> out/c.bmp | no/c.bmp | same output name as x/./c.bmp"}},
+      // A shard keeps its pictures' refusals as the whole list decides them: other/a.bmp is
+      // refused although the picture that owns its name is in the other shard.
+      {"shard 0 of 2", {"out", "", 0, 2}, {
+          "other/a.bmp -> out/a.bmp |  | same output name as in/a.bmp"}},
+      {"shard 1 of 2", {"out", "", 1, 2}, {
+          "in/a.bmp -> out/a.bmp |  | ",
+          "in/sub/b.bmp -> out/sub/b.bmp |  | ",
+          "in/.. ->  |  | names no file",
+          "in/locked ->  |  | cannot read this folder: denied",
+          "x/./c.bmp -> out/c.bmp |  | ",
+          "y/c.bmp -> out/c.bmp |  | same output name as x/./c.bmp"}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(Describe(PlanJobs(found, c.options)), c.want) << c.name;
+  }
+}
+
+TEST(PlanJobs, ShardsAreStableAndParsed) {
+  // FNV-1a's published vectors: the shares must not move between versions or machines.
+  EXPECT_EQ(Fnv1a(""), 0xcbf29ce484222325ull);
+  EXPECT_EQ(Fnv1a("a"), 0xaf63dc4c8601ec8cull);
+  EXPECT_EQ(Fnv1a("foobar"), 0x85944171f73967e8ull);
+  const struct {
+    const char* text;
+    bool ok;
+    uint64_t k, n;
+  } cases[] = {{"0/1", true, 0, 1},      {"2/3", true, 2, 3},        {"3/3", false, 0, 0},
+               {"1/0", false, 0, 0},     {"x/2", false, 0, 0},       {"1", false, 0, 0},
+               {"/2", false, 0, 0},      {"1/", false, 0, 0},        {"-1/2", false, 0, 0},
+               {"1/2/3", false, 0, 0},   {"0/999999999", true, 0, 999999999},
+               {"0/1000000000", false, 0, 0}};
+  for (const auto& c : cases) {
+    uint64_t k = 0, n = 0;
+    EXPECT_EQ(ParseShard(c.text, k, n), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(k, c.k) << c.text;
+      EXPECT_EQ(n, c.n) << c.text;
+    }
+  }
+}
+
+TEST(JsonLine, EscapesAndFieldOrder) {
+  const struct {
+    const char* name;
+    std::string text;
+    std::string want;
+  } strings[] = {
+      {"plain", "photos/a.bmp", R"("photos/a.bmp")"},
+      {"quote and backslash", "a\"b\\c", R"("a\"b\\c")"},
+      {"controls", std::string("t\tn\n\x01\x1f", 6), R"("t\u0009n\u000a\u0001\u001f")"},
+      {"UTF-8", "visage-\xc3\xa9.bmp", "\"visage-\xc3\xa9.bmp\""},
+      {"empty", "", R"("")"},
+  };
+  for (const auto& s : strings) EXPECT_EQ(JsonString(s.text), s.want) << s.name;
+
+  JsonLine line;
+  line.String("path", "a.bmp").String("status", "done").Rect({72, 0, 332, 369}).Null("output");
+  EXPECT_EQ(line.Finish(),
+            R"({"path":"a.bmp","status":"done","x":72,"y":0,"width":332,"height":369,)"
+            R"("output":null})"
+            "\n");
+  EXPECT_EQ(JsonLine().Int("n", -5).Finish(), "{\"n\":-5}\n");
+}
+
+}  // namespace
+}  // namespace bmpface::cli

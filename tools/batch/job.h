@@ -1,0 +1,42 @@
+// One picture of a batch: refused, skipped, or run as a request whose crop is written whole.
+#ifndef BMPFACE_TOOLS_BATCH_JOB_H_
+#define BMPFACE_TOOLS_BATCH_JOB_H_
+
+#include <string>
+
+#include "api/outcomes.h"
+#include "batch/plan.h"
+#include "image/crop.h"
+
+namespace bmpface::cli {
+
+// How a job ended: by its request's outcome, or in one of the batch's own ways.
+enum class JobEnd {
+  kRequest,       // the request ran; see the outcome
+  kSkipped,       // --resume: its crop or reject copy exists
+  kRefused,       // not run: the plan or the write would replace an input
+  kRejectFailed,  // no face, and the copy into the reject folder failed
+};
+
+struct JobResult {
+  JobEnd end = JobEnd::kRequest;
+  Outcome outcome = Outcome::kDone;  // of the request, when it ran
+  FaceRect rect{};                   // the crop's rectangle, for kDone
+  std::string written;               // the crop or the reject copy; empty when nothing was written
+  std::string error;                 // for failures: why, in words
+};
+
+// The word of the report, and whether the picture failed (a picture without a face has not).
+const char* JobWord(const JobResult& result);
+bool JobFailed(const JobResult& result);
+
+struct JobSettings {
+  bool resume = false;
+  const InputSet* inputs = nullptr;  // never written over
+};
+
+JobResult RunJob(const Job& job, const JobSettings& settings);
+
+}  // namespace bmpface::cli
+
+#endif  // BMPFACE_TOOLS_BATCH_JOB_H_

@@ -1,0 +1,80 @@
+// Planning a batch: which pictures, under which output names, which are refused, and which
+// belong to this shard. Everything but FindPictures, ReadList and InputSet works on names alone.
+#ifndef BMPFACE_TOOLS_BATCH_PLAN_H_
+#define BMPFACE_TOOLS_BATCH_PLAN_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bmpface::cli {
+
+// A picture to do: its path as given or found, its name below the output folder, and why it cannot
+// be done (empty when it can).
+struct Found {
+  std::string input;
+  std::filesystem::path name;
+  std::string refused;
+};
+
+// One picture's work: where its crop and (with --reject) its copy go, or why it is refused.
+struct Job {
+  std::string input;
+  std::string output;
+  std::string reject;   // empty without --reject
+  std::string refused;  // empty when the picture is to be done
+};
+
+struct PlanOptions {
+  std::string out;     // the folder for the crops
+  std::string reject;  // the folder for pictures without a face; empty for none
+  uint64_t shardK = 0;
+  uint64_t shardN = 1;
+};
+
+// Appends the pictures named by `arg`: the path itself, or every *.bmp file below a folder in name
+// order, leaving out the folders in `skip` (the output folders, which may hold an earlier run's
+// crops). An unreadable folder adds one refused entry.
+void FindPictures(const std::string& arg, const std::vector<std::filesystem::path>& skip,
+                  std::vector<Found>& out);
+
+// The jobs of this shard. Output names are decided on the whole list, so every shard refuses the
+// same pictures: the second of two pictures that want one output name, and a picture with no
+// file name.
+std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& options);
+
+// The same 64-bit FNV-1a on every machine and in every run, so shares are stable.
+uint64_t Fnv1a(const std::string& text);
+
+// "K/N" with 0 <= K < N and both at most nine digits.
+bool ParseShard(const std::string& text, uint64_t& k, uint64_t& n);
+
+// Appends the paths of a list file (- for standard input), one a line, blank lines skipped.
+// False when the list cannot be read.
+bool ReadList(const std::string& from, std::vector<std::string>& paths);
+
+// Files that are inputs of the batch, by identity (device and inode, so that another spelling, a
+// link or a hard link of an input is still found): a path that names one is never written.
+class InputSet {
+ public:
+  void Add(const std::string& path);
+  bool Holds(const std::string& path) const;
+
+ private:
+#ifdef _WIN32
+  using Id = std::string;  // no inode numbers here: the resolved path stands in
+#else
+  using Id = std::pair<dev_t, ino_t>;
+#endif
+  static bool Identify(const std::string& path, Id& id);
+  std::set<Id> ids_;
+};
+
+}  // namespace bmpface::cli
+
+#endif  // BMPFACE_TOOLS_BATCH_PLAN_H_
