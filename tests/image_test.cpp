@@ -9,11 +9,13 @@
 #include <vector>
 
 #if defined(__unix__) || defined(__APPLE__)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 #endif
 
@@ -182,7 +184,7 @@ TEST(SaveBMP, RoundTripInBothDepthsAndRowOrders) {
     }
 }
 
-TEST(SaveBMP, UnusablePathsAndFailedWritesLeaveNoPicture) {
+TEST(SaveBMP, UnusablePathsLeaveNoPicture) {
   BMPImage image = LoadPicture(Pattern(5, 3, 24)), none{};
   TempDir dir;
   for (const std::string& path : {std::string(), dir.path(), dir.Path("missing/x.bmp")}) {
@@ -191,32 +193,89 @@ TEST(SaveBMP, UnusablePathsAndFailedWritesLeaveNoPicture) {
   }
   EXPECT_EQ(SaveBMP(nullptr, image), 0);
   EXPECT_EQ(LoadBMP(nullptr, none), 0);
+  FreeBMP(image);
+}
+
 #if defined(__unix__) || defined(__APPLE__)
-  struct stat st;
-  if (stat("/dev/full", &st) == 0) {
-    EXPECT_EQ(SaveBMP("/dev/full", image), 0);
-    EXPECT_TRUE(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));  // a device is never removed
-  }
-  // A file size limit fails a regular file at the final flush (3 wide) or during the rows.
-  for (int32_t width : {3, 400}) {
-    BMPImage big = LoadPicture(Pattern(width, 20, 24));
-    WriteFile(dir.Path("limited.bmp"), Bytes(10, 1));
+// A write that fails (a file size limit, during the rows or at the header) cleans up only what the
+// call made: a file it created is removed, a file that was there is emptied (never removed), a
+// link stays a link and its target is emptied, a device is left alone.
+TEST(SaveBMP, FailedWritesTouchOnlyWhatTheyOwn) {
+  enum Setup { kNew, kExisting, kLinkToFile, kDevice };
+  const struct {
+    const char* name;
+    Setup setup;
+    int32_t width;
+  } cases[] = {{"new file, rows fail", kNew, 400, },
+               {"new file, small rows fail", kNew, 3},
+               {"existing file", kExisting, 400},
+               {"link to a file", kLinkToFile, 400},
+               {"/dev/full", kDevice, 3}};
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = dir.Path("target.bmp"), link = dir.Path("link.bmp");
+    std::remove(target.c_str());
+    std::remove(link.c_str());
+    std::string path = target;
+    if (c.setup != kNew && c.setup != kDevice) WriteFile(target, Bytes(10, 1));
+    if (c.setup == kLinkToFile) {
+      ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+      path = link;
+    }
+    struct stat st;
+    if (c.setup == kDevice) {
+      if (stat("/dev/full", &st) != 0) continue;
+      path = "/dev/full";
+    }
+    BMPImage big = LoadPicture(Pattern(c.width, 20, 24));
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit limited = old;
     limited.rlim_cur = 60;
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const int saved = SaveBMP(dir.Path("limited.bmp").c_str(), big);
+    const int saved = SaveBMP(path.c_str(), big);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(saved, 0) << width;
-    EXPECT_FALSE(FileExists(dir.Path("limited.bmp"))) << width;
     FreeBMP(big);
+    EXPECT_EQ(saved, 0);
+    switch (c.setup) {
+      case kNew:
+        EXPECT_FALSE(FileExists(target));
+        break;
+      case kExisting:
+      case kLinkToFile:
+        EXPECT_TRUE(stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0);
+        if (c.setup == kLinkToFile) {
+          EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+        }
+        break;
+      case kDevice:
+        EXPECT_TRUE(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
+        break;
+    }
   }
-#endif
-  FreeBMP(image);
 }
+
+// Opening an input never waits: a FIFO (which would block until a writer came) and a device are
+// refused from the opened file's type, by the reader and by the export.
+TEST(LoadBMP, FifosAndDevicesAreRefusedAtOnce) {
+  TempDir dir;
+  const std::string fifo = dir.Path("fifo.bmp");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/dev/null")}) {
+    BMPImage image{};
+    auto loading = std::async(std::launch::async, [&] { return LoadBMP(path.c_str(), image); });
+    if (loading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << path << ": LoadBMP blocked";
+      const int unblock = open(fifo.c_str(), O_WRONLY);  // lets the blocked open return
+      close(unblock);
+    }
+    EXPECT_EQ(loading.get(), 0) << path;
+  }
+}
+#endif
 
 #if defined(__unix__) || defined(__APPLE__)
 // Rows move through a pipe that delivers a few bytes at a time, so reads end inside rows and
@@ -255,10 +314,11 @@ TEST(PlatformRows, ShortTransfersResumeAndEarlyEndsFail) {
       }
 
       TempDir dir;
-      PlatformFile* out = PlatformOpen(dir.Path("rows").c_str(), "wb");
+      int created = 0;
+      PlatformFile* out = PlatformOpenWrite(dir.Path("rows").c_str(), created);
       ASSERT_NE(out, nullptr);
       ASSERT_EQ(PlatformWriteRows(out, memory.data(), rowBytes, rowCount, bottomUp), 1);
-      ASSERT_EQ(PlatformFinishWrite(out, dir.Path("rows").c_str(), 1), 1);
+      ASSERT_EQ(PlatformFinishWrite(out, dir.Path("rows").c_str(), created, 1), 1);
       EXPECT_EQ(ReadFile(dir.Path("rows")), file);
     }
 }

@@ -16,6 +16,11 @@ uint8_t* ObtainPixels(const BMPImage& image) {
       PlatformMalloc(static_cast<size_t>(image.height) * static_cast<size_t>(image.rowStride)));
 }
 
+// A picture that can be written: sizes that are not negative, and rows where there are any.
+bool HoldsRows(const BMPImage& image) {
+  return image.height >= 0 && image.rowStride >= 0 && (image.height == 0 || image.pixels != nullptr);
+}
+
 // A positive biHeight stores the bottom row first.
 int FileIsBottomUp(const BMPImage& image) { return image.infoHeader.biHeight > 0 ? 1 : 0; }
 
@@ -23,7 +28,7 @@ int FileIsBottomUp(const BMPImage& image) { return image.infoHeader.biHeight > 0
 
 int LoadBMP(const char* path, BMPImage& image) {
   image.pixels = nullptr;
-  PlatformFile* file = PlatformOpen(path, "rb");
+  PlatformFile* file = PlatformOpenRead(path);
   if (file == nullptr) return 0;
   uint8_t header[kHeaderBytes];
   uint64_t fileSize = 0;
@@ -75,19 +80,24 @@ int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image) {
   return 1;
 }
 
-int SaveBMP(const char* path, const BMPImage& image) {
-  if (image.height < 0 || image.rowStride < 0 || (image.height > 0 && image.pixels == nullptr)) {
-    return 0;
-  }
-  PlatformFile* file = PlatformOpen(path, "wb");
-  if (file == nullptr) return 0;
+int WriteBMP(PlatformFile* file, const BMPImage& image) {
+  if (!HoldsRows(image)) return 0;
   uint8_t header[kHeaderBytes];
   PackBMPHeaders(image, header);
-  bool ok = PlatformWrite(header, 1, kHeaderBytes, file) == kHeaderBytes;
   // Files store rows bottom-up.
-  ok = ok && PlatformWriteRows(file, image.pixels, static_cast<size_t>(image.rowStride),
-                               static_cast<size_t>(image.height), 1) == 1;
-  return PlatformFinishWrite(file, path, ok ? 1 : 0);
+  return PlatformWrite(header, 1, kHeaderBytes, file) == kHeaderBytes &&
+                 PlatformWriteRows(file, image.pixels, static_cast<size_t>(image.rowStride),
+                                   static_cast<size_t>(image.height), 1) == 1
+             ? 1
+             : 0;
+}
+
+int SaveBMP(const char* path, const BMPImage& image) {
+  if (!HoldsRows(image)) return 0;  // before the file is touched
+  int created = 0;
+  PlatformFile* file = PlatformOpenWrite(path, created);
+  if (file == nullptr) return 0;
+  return PlatformFinishWrite(file, path, created, WriteBMP(file, image));
 }
 
 void FreeBMP(BMPImage& image) {

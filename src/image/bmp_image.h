@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace bmpface {
 
@@ -58,8 +59,15 @@ int LoadBMP(const char* path, BMPImage& image);
 int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image);
 
 // Writes the 54 header bytes as `image` holds them, then the rows bottom row first. Returns 1 when
-// every byte reached the file; on 0 a regular output file is removed rather than left partial.
+// every byte reached the file. On 0 nothing that looks whole is left, and nothing this call did not
+// create is removed (PlatformFinishWrite): a new file is removed, an existing one (or a link's
+// target) is emptied, a device is left alone.
 int SaveBMP(const char* path, const BMPImage& image);
+
+// The same bytes into a file already open for writing, from its current position; for callers
+// that open their own files (the command's exclusive temporary files). Returns 1 when every write
+// succeeded; closing and cleaning up stay with the caller.
+int WriteBMP(std::FILE* file, const BMPImage& image);
 
 // Releases the pixel buffer and nulls it; harmless on an image without one.
 void FreeBMP(BMPImage& image);

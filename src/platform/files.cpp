@@ -1,21 +1,12 @@
-// Files through the C library's streams, the same on every system. What differs by system (row
-// transfers, seeking, what a file is) lives in files_posix.cpp and files_win32.cpp.
+// Files through the C library's streams, the same on every system. What differs by system
+// (opening, row transfers, seeking, what a file is) lives in files_posix.cpp and files_win32.cpp.
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/system_files.h"
 #include "platform/platform.h"
 
 namespace bmpface {
-
-PlatformFile* PlatformOpen(const char* path, const char* mode) {
-  if (path == nullptr || path[0] == '\0') return nullptr;
-  PlatformFile* file = std::fopen(path, mode);
-  // Reads and writes are whole headers and whole rows: unbuffered, each goes straight between the
-  // file and the picture's memory, with no copy through (and no hidden allocation of) a stream
-  // buffer.
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
-}
 
 size_t PlatformRead(void* buffer, size_t size, size_t count, PlatformFile* file) {
   return std::fread(buffer, size, count, file);
@@ -45,16 +36,32 @@ int PlatformFileSize(PlatformFile* file, uint64_t& size) {
 
 void PlatformClose(PlatformFile* file) { std::fclose(file); }
 
-int PlatformFinishWrite(PlatformFile* file, const char* path, int writesOk) {
+int PlatformFinishWrite(PlatformFile* file, const char* path, int created, int writesOk) {
+  int reason = errno;
   FileIdentity opened;
   const bool regular = IdentifyOpenFile(file, opened) == 1 && opened.regular;
   bool ok = writesOk == 1 && std::fflush(file) == 0 && std::ferror(file) == 0;
-  ok = std::fclose(file) == 0 && ok;
-  if (ok) return 1;
-  FileIdentity named;
-  if (regular && IdentifyPath(path, named) == 1 && named.regular && SameFile(opened, named)) {
-    std::remove(path);
+  if (ok) {
+    if (std::fclose(file) == 0) return 1;
+    reason = errno;
+    // The close failed (a file system that reports errors late): the file can no longer be cut,
+    // so only one this call created is removed.
+    FileIdentity named;
+    if (regular && created == 1 && IdentifyEntry(path, named) == 1 && named.regular &&
+        SameFile(opened, named)) {
+      std::remove(path);
+    }
+    errno = reason;
+    return 0;
   }
+  if (writesOk == 1) reason = errno;
+  FileIdentity named;
+  const bool ours = regular && created == 1 && IdentifyEntry(path, named) == 1 && named.regular &&
+                    SameFile(opened, named);
+  if (regular && !ours) TruncateOpenFile(file);
+  std::fclose(file);
+  if (ours) std::remove(path);
+  errno = reason;
   return 0;
 }
 

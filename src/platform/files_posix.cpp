@@ -1,5 +1,6 @@
 // The file layer's system part on POSIX systems.
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
@@ -13,6 +14,75 @@
 
 namespace bmpface {
 
+namespace {
+
+// A stream over `fd`, unbuffered: reads and writes are whole headers and rows, and go straight
+// between the file and the picture's memory with no copy through (and no hidden allocation of) a
+// stream buffer. Closes `fd` when no stream can be made.
+PlatformFile* Stream(int fd, const char* mode) {
+  PlatformFile* file = fdopen(fd, mode);
+  if (file == nullptr) {
+    const int reason = errno;
+    close(fd);
+    errno = reason;
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+// Leaves blocking mode once the file has been checked, so that reads and writes wait as usual.
+bool Blocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1;
+}
+
+}  // namespace
+
+PlatformFile* PlatformOpenRead(const char* path) {
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer before the type could be seen.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd == -1) return nullptr;
+  struct stat st;
+  int reason = 0;
+  if (fstat(fd, &st) != 0) {
+    reason = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    reason = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (!Blocking(fd)) {
+    reason = errno;
+  }
+  if (reason != 0) {
+    close(fd);
+    errno = reason;
+    return nullptr;
+  }
+  return Stream(fd, "rb");
+}
+
+PlatformFile* PlatformOpenWrite(const char* path, int& created) {
+  created = 0;
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
+  int fd = open(path, kFlags | O_CREAT | O_EXCL, 0666);
+  if (fd != -1) {
+    created = 1;
+  } else if (errno == EEXIST) {
+    // There already (or a link, which is followed as it always was: a dangling one still gets
+    // its target made, only not by this call's account).
+    fd = open(path, kFlags | O_CREAT | O_TRUNC, 0666);
+  }
+  if (fd == -1) return nullptr;
+  if (!Blocking(fd)) {
+    const int reason = errno;
+    close(fd);
+    errno = reason;
+    return nullptr;
+  }
+  return Stream(fd, "wb");
+}
+
 // Scatter or gather rows with readv/writev, a batch of rows per call. The stream is unbuffered,
 // so its descriptor's position is the stream's.
 int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp,
@@ -23,6 +93,8 @@ int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowC
   const size_t perCall = rowBytes > static_cast<size_t>(SSIZE_MAX) / kBatch
                              ? static_cast<size_t>(SSIZE_MAX) / rowBytes
                              : kBatch;
+  // Whatever the stream still holds goes first, so the rows follow it in the file.
+  if (write && std::fflush(file) != 0) return 0;
   const int fd = fileno(file);
   iovec parts[kBatch];
   size_t next = 0;  // first file row not yet in a batch
@@ -81,6 +153,13 @@ int IdentifyPath(const char* path, FileIdentity& id) {
   struct stat st;
   return Identify(stat(path, &st), st, id);
 }
+
+int IdentifyEntry(const char* path, FileIdentity& id) {
+  struct stat st;
+  return Identify(lstat(path, &st), st, id);
+}
+
+int TruncateOpenFile(PlatformFile* file) { return ftruncate(fileno(file), 0) == 0 ? 1 : 0; }
 
 }  // namespace bmpface
 #endif  // !_WIN32

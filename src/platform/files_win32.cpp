@@ -3,15 +3,61 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
 #include "platform/system_files.h"
 
 namespace bmpface {
+
+namespace {
+
+// An unbuffered stream over `fd` (see files_posix.cpp); closes `fd` when none can be made.
+PlatformFile* Stream(int fd, const char* mode) {
+  PlatformFile* file = _fdopen(fd, mode);
+  if (file == nullptr) {
+    _close(fd);
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+}  // namespace
+
+PlatformFile* PlatformOpenRead(const char* path) {
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  const int fd = _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd == -1) return nullptr;
+  PlatformFile* file = Stream(fd, "rb");
+  FileIdentity id;
+  if (file != nullptr && (IdentifyOpenFile(file, id) == 0 || !id.regular)) {
+    std::fclose(file);
+    errno = EINVAL;
+    return nullptr;
+  }
+  return file;
+}
+
+PlatformFile* PlatformOpenWrite(const char* path, int& created) {
+  created = 0;
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  constexpr int kFlags = _O_WRONLY | _O_BINARY | _O_NOINHERIT;
+  int fd = _open(path, kFlags | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+  if (fd != -1) {
+    created = 1;
+  } else if (errno == EEXIST) {
+    fd = _open(path, kFlags | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
+  }
+  if (fd == -1) return nullptr;
+  return Stream(fd, "wb");
+}
 
 int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp,
                  bool write) {
@@ -41,6 +87,16 @@ int Identify(HANDLE handle, FileIdentity& id) {
   return 1;
 }
 
+// Opened without access rights only to read its identity; sharing everything disturbs no one.
+int IdentifyHandleOf(const char* path, DWORD flags, FileIdentity& id) {
+  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  const int known = Identify(handle, id);
+  CloseHandle(handle);
+  return known;
+}
+
 }  // namespace
 
 int PlatformSeek(PlatformFile* file, uint64_t offset) {
@@ -52,16 +108,23 @@ int IdentifyOpenFile(PlatformFile* file, FileIdentity& id) {
   return Identify(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), id);
 }
 
-// Opened without access rights only to read its identity; sharing everything disturbs no one.
 int IdentifyPath(const char* path, FileIdentity& id) {
-  const HANDLE handle =
-      CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return 0;
-  const int known = Identify(handle, id);
-  CloseHandle(handle);
+  return IdentifyHandleOf(path, FILE_FLAG_BACKUP_SEMANTICS, id);
+}
+
+// A link (a reparse point) is opened as itself, and is never a regular file here.
+int IdentifyEntry(const char* path, FileIdentity& id) {
+  const int known =
+      IdentifyHandleOf(path, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, id);
+  const DWORD attributes = GetFileAttributesA(path);
+  if (known == 1 && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    id.regular = false;
+  }
   return known;
 }
+
+int TruncateOpenFile(PlatformFile* file) { return _chsize_s(_fileno(file), 0) == 0 ? 1 : 0; }
 
 }  // namespace bmpface
 #endif  // _WIN32

@@ -17,9 +17,15 @@ void* PlatformCalloc(size_t count, size_t size);
 void* PlatformRealloc(void* block, size_t bytes);
 void PlatformFree(void* block);
 
-// Files. `mode` is "rb" or "wb". A null path is a path that cannot be opened.
+// Files. A null or empty path is a path that cannot be opened.
 using PlatformFile = std::FILE;
-PlatformFile* PlatformOpen(const char* path, const char* mode);
+// Opens a regular file for reading, or returns null. Never blocks: a FIFO, a device or a folder is
+// refused from the opened file's own type before a byte is read.
+PlatformFile* PlatformOpenRead(const char* path);
+// Opens `path` for writing, creating it or emptying the file that is there (through a link, as
+// any program writing to a path does). `created` is set to 1 when this call made the file, else 0.
+// A FIFO with no reader is refused rather than waited on.
+PlatformFile* PlatformOpenWrite(const char* path, int& created);
 // Number of whole items read or written.
 size_t PlatformRead(void* buffer, size_t size, size_t count, PlatformFile* file);
 size_t PlatformWrite(const void* buffer, size_t size, size_t count, PlatformFile* file);
@@ -36,10 +42,13 @@ int PlatformSeek(PlatformFile* file, uint64_t offset);
 int PlatformFileSize(PlatformFile* file, uint64_t& size);
 // Closes a file opened for reading.
 void PlatformClose(PlatformFile* file);
-// Closes a file opened for writing at `path`. Returns 1 when `writesOk` is 1 and every buffered
-// byte reached the file. Otherwise the partial file is removed, but only when `path` still names
-// the regular file that `file` refers to: a device such as /dev/full is never removed.
-int PlatformFinishWrite(PlatformFile* file, const char* path, int writesOk);
+// Closes a file opened for writing at `path` (`created` as PlatformOpenWrite set it). Returns 1
+// when `writesOk` is 1 and every byte reached the file. Otherwise it cleans up without touching
+// what it does not own: a file this call created is removed, if `path` still names it and is not
+// a link; a regular file that was there before (or that `path` links to) is emptied, so that no
+// file that looks whole is left; a device such as /dev/full is left alone. errno keeps the first
+// failure's reason.
+int PlatformFinishWrite(PlatformFile* file, const char* path, int created, int writesOk);
 
 // Writes `text` unchanged to standard output, as one write of the stream.
 void PlatformPrint(const char* text);

@@ -18,9 +18,14 @@ struct FileIdentity {
   uint64_t index;   // inode (POSIX) or file index (Windows)
 };
 
-// Return 1 and fill `id`, or 0 when the system cannot tell.
+// Return 1 and fill `id`, or 0 when the system cannot tell. IdentifyEntry does not follow a link
+// that `path` itself names: it identifies the link (never a regular file).
 int IdentifyOpenFile(PlatformFile* file, FileIdentity& id);
 int IdentifyPath(const char* path, FileIdentity& id);
+int IdentifyEntry(const char* path, FileIdentity& id);
+
+// Cuts an open file to length 0. Returns 1 on success.
+int TruncateOpenFile(PlatformFile* file);
 
 // Moves rows between the file and memory as PlatformReadRows and PlatformWriteRows describe.
 int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp,

@@ -132,10 +132,11 @@ bool WriteBMP(const std::string& path, const Canvas& canvas) {
 
 #ifdef BMPFACE_HAVE_PNG
 bool WriteBytes(const std::string& path, const uint8_t* bytes, size_t size) {
-  PlatformFile* file = PlatformOpen(path.c_str(), "wb");
+  int created = 0;
+  PlatformFile* file = PlatformOpenWrite(path.c_str(), created);
   if (file == nullptr) return false;
   const int ok = PlatformWrite(bytes, 1, size, file) == size ? 1 : 0;
-  return PlatformFinishWrite(file, path.c_str(), ok) == 1;
+  return PlatformFinishWrite(file, path.c_str(), created, ok) == 1;
 }
 
 bool WritePNG(const std::string& path, const Canvas& canvas) {
