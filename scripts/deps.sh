@@ -1,6 +1,6 @@
 # Sourced by the scripts: makes sure the Debian packages the build and tests need are there.
 # As root it installs what is missing; otherwise it prints the apt-get line and stops.
-BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev libpng-dev python3-pil pkg-config binutils)
+BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev nlohmann-json3-dev libpng-dev python3-pil pkg-config binutils)
 
 bmpface_ensure_packages() {
   local missing=() p

@@ -34,7 +34,8 @@ expect "detect, no face" 2 "$work/black.bmp: no face" "" --detect "$work/black.b
 expect "missing input" 1 "" "$work/absent.bmp" "$work/absent.bmp" "$work/x.bmp"
 expect "no face" 2 "Error: No face detected in image" "" "$work/black.bmp" "$work/x.bmp"
 [ ! -e "$work/x.bmp" ] || fail "no face: output created"
-expect "unwritable output" 4 "Error: Failed to save output file" "" "$sample" "$work/no/x.bmp"
+expect "unwritable output" 4 "Error: Failed to save output file" "no/x.bmp: No such file" "$sample" \
+  "$work/no/x.bmp"
 expect "no arguments" 64 "" .
 expect "json without detect" 64 "" . --json "$sample" "$work/x.bmp"
 expect "unknown option" 64 "" . --frobnicate "$sample" "$work/x.bmp"

@@ -4,20 +4,69 @@
 
 namespace bmpface::cli {
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
+namespace {
+
+// The length of the valid UTF-8 sequence at text[i], or 0 when the byte there starts none.
+size_t SequenceAt(const std::string& text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return 1;
+  const size_t length = (lead >> 5) == 0x06 ? 2 : (lead >> 4) == 0x0E ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  if (length == 0 || text.size() - i < length) return 0;
+  uint32_t c = lead & (0x7Fu >> length);
+  for (size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = c << 6 | (next & 0x3Fu);
+  }
+  static constexpr uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < kLeast[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  return length;
+}
+
+}  // namespace
+
+bool IsValidUTF8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = SequenceAt(text, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string Hex(const std::string& text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() * 2);
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0x0F];
+  }
+  return out;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = SequenceAt(text, i);
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (n == 0) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
+      out += text[i];
+    } else if (c < 0x20 || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       out += escaped;
     } else {
-      out += ch;
+      out.append(text, i, n);
     }
+    i += n;
   }
   return out + "\"";
 }
@@ -31,6 +80,12 @@ JsonLine& JsonLine::Key(const char* key) {
 
 JsonLine& JsonLine::String(const char* key, const std::string& value) {
   Key(key).text_ += JsonString(value);
+  return *this;
+}
+
+JsonLine& JsonLine::Name(const char* key, const std::string& value) {
+  String(key, value);
+  if (!IsValidUTF8(value)) String((std::string(key) + "_hex").c_str(), Hex(value));
   return *this;
 }
 

@@ -9,13 +9,24 @@
 
 namespace bmpface::cli {
 
-// `text` as a JSON string literal, quotes included.
+// `text` as a JSON string literal, quotes included. Valid UTF-8 passes unchanged (control
+// characters, quotes and backslashes escaped); each byte that is not part of a valid UTF-8
+// sequence becomes U+FFFD, so that every line is valid JSON for any strict parser.
 std::string JsonString(const std::string& text);
+
+// True when `text` is valid UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
+bool IsValidUTF8(const std::string& text);
+
+// The bytes of `text` as lower-case hexadecimal, two digits a byte.
+std::string Hex(const std::string& text);
 
 // An object built field by field, in the order given.
 class JsonLine {
  public:
   JsonLine& String(const char* key, const std::string& value);
+  // A file name: the string, and when the name is not valid UTF-8 also `key`_hex with its exact
+  // bytes, from which it can be recovered.
+  JsonLine& Name(const char* key, const std::string& value);
   JsonLine& Int(const char* key, int64_t value);
   JsonLine& Null(const char* key);
   // x, y, width and height.

@@ -1,5 +1,6 @@
 // bmpface batch: the face crop of many pictures, several requests at once. The command line is
-// read here; planning is in plan.cpp, one picture's work in job.cpp, the workers in runner.cpp.
+// read here; planning is in plan.cpp, one picture's work in job.cpp, writing in write.cpp, the
+// report in report.cpp, the workers in runner.cpp.
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -9,15 +10,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "batch/job.h"
 #include "batch/plan.h"
+#include "batch/report.h"
 #include "batch/runner.h"
+#include "batch/write.h"
 #include "command.h"
+#include "files.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +31,8 @@ namespace bmpface::cli {
 namespace {
 
 constexpr int kExitNoInput = 66;     // the --from list cannot be read
-constexpr int kExitCantCreate = 73;  // an output folder or the report cannot be created
+constexpr int kExitCantCreate = 73;  // an output folder or the report cannot be made
+constexpr int kExitReportLost = 74;  // the report could not be written whole
 
 bool StderrIsTerminal() {
 #ifdef _WIN32
@@ -35,28 +42,62 @@ bool StderrIsTerminal() {
 #endif
 }
 
+int Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "bmpface batch: %s\n", message.c_str());
+  return status;
+}
+
+// Why the report may not be at `path`: it must be no input, no output and no temporary name.
+std::string ReportConflict(const std::string& path, const InputSet& inputs,
+                           const std::vector<Job>& jobs) {
+  if (path == "-") return "";
+  if (inputs.Holds(path)) return "the report " + path + " would replace an input";
+  if (IsTemporaryName(fs::path(path).filename().string())) {
+    return "the report " + path + " has the name of a temporary file";
+  }
+  std::error_code ec;
+  const fs::path report = fs::absolute(path, ec).lexically_normal();
+  for (const Job& job : jobs) {
+    for (const std::string* target : {&job.output, &job.reject}) {
+      if (target->empty()) continue;
+      if (fs::absolute(*target, ec).lexically_normal() == report || SameFile(*target, path)) {
+        return "the report " + path + " is the output of " + job.input;
+      }
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 int RunBatch(int argc, char** argv) {
+  StopOnSignals();  // first, so that no signal finds the batch without its handler
+  ReadFileMode();
   CLI::App app{
       "Crops the face of many pictures: each crop goes to the output folder under the picture's "
       "name (pictures found in a folder keep their place below it). Never overwrites an input; a "
-      "failed picture does not stop the batch.\n"
+      "failed picture does not stop the batch. SIGINT or SIGTERM stop it after the pictures in "
+      "hand.\n"
       "Exit status: 0 no picture failed (some may have no face), 1 some failed, 64 wrong command "
-      "line, 66 the --from list cannot be read, 73 a folder or the report cannot be created.",
+      "line, 66 the --from list cannot be read, 73 a folder or the report cannot be made, 74 the "
+      "report could not be written, 130/143 stopped by SIGINT/SIGTERM.",
       "bmpface batch"};
   std::vector<std::string> args;
-  std::string from, reportPath, shard;
+  std::string from, reportPath, shard, base;
   PlanOptions options;
   int jobs = CoreCount();
-  bool resume = false, noProgress = false;
+  bool resume = false, noProgress = false, nulSeparated = false;
   app.add_option("paths", args, "pictures, and folders searched for *.bmp files at any depth");
   app.add_option("--from", from, "also take paths from FILE, one a line (- reads standard input)");
-  app.add_option("-o,--out", options.out, "folder for the crops (created when missing)")
-      ->required();
+  app.add_flag("-0,--null", nulSeparated, "with --from: paths end with NUL bytes, as find -print0 writes them");
+  app.add_option("--base", base,
+                 "name each output by the picture's path below DIR (for listed paths and several "
+                 "folders); pictures outside DIR are refused");
+  app.add_option("-o,--out", options.out, "folder for the crops (made when missing)")->required();
   app.add_option("--reject", options.reject, "copy the pictures without a face into this folder");
   app.add_option("--report", reportPath,
-                 "write one JSON line per picture: path, status, rectangle, output");
+                 "write one JSON line per picture (path, status, rectangle, output) to FILE, or to "
+                 "standard output with -; with --resume it is appended to");
   app.add_option("-j,--jobs", jobs, "requests at once (default: the number of cores)")
       ->check(CLI::Range(1, 1024));
   app.add_flag("--resume", resume, "skip pictures whose crop or reject copy already exists");
@@ -68,15 +109,24 @@ int RunBatch(int argc, char** argv) {
     if (args.empty() && from.empty()) {
       throw CLI::ValidationError("no pictures: give paths or --from");
     }
+    for (const auto& [name, value] : {std::pair{"--out", &options.out}, {"--reject", &options.reject},
+                                      {"--report", &reportPath}, {"--base", &base},
+                                      {"--from", &from}}) {
+      if (app.count(name) > 0 && value->empty()) {
+        throw CLI::ValidationError(std::string(name) + " needs a non-empty value");
+      }
+    }
+    if (nulSeparated && from.empty()) throw CLI::ValidationError("-0 needs --from");
     if (!shard.empty() && !ParseShard(shard, options.shardK, options.shardN)) {
       throw CLI::ValidationError("--shard: expected K/N with 0 <= K < N");
     }
   });
   if (parsed >= 0) return parsed;
 
-  if (!from.empty() && !ReadList(from, args)) {
-    std::fprintf(stderr, "bmpface batch: cannot read the list %s\n", from.c_str());
-    return kExitNoInput;
+  std::vector<Listed> listed;
+  for (const std::string& arg : args) listed.push_back({arg, ""});
+  if (!from.empty() && !ReadList(from, nulSeparated ? '\0' : '\n', listed)) {
+    return Fail(kExitNoInput, "cannot read the list " + from);
   }
   std::vector<fs::path> folders;
   for (const std::string* dir : {&options.out, &options.reject}) {
@@ -84,44 +134,71 @@ int RunBatch(int argc, char** argv) {
     std::error_code ec;
     fs::create_directories(*dir, ec);
     if (!fs::is_directory(*dir, ec)) {
-      std::fprintf(stderr, "bmpface batch: cannot create the folder %s\n", dir->c_str());
-      return kExitCantCreate;
+      return Fail(kExitCantCreate, "cannot create the folder " + *dir +
+                                       (ec ? ": " + ec.message() : std::string()));
     }
     folders.emplace_back(*dir);
   }
 
+  // Every machine of a sharded batch plans the whole list the same way, so the refusals (two
+  // pictures wanting one output name) do not depend on the shares.
   std::vector<Found> found;
   std::set<std::string> seen;
-  for (const std::string& arg : args) {
-    if (seen.insert(arg).second) FindPictures(arg, folders, found);
+  for (const Listed& entry : listed) {
+    if (!seen.insert(entry.path).second) continue;
+    if (entry.refused.empty()) {
+      FindPictures(entry.path, folders, base, found);
+    } else {
+      found.push_back({entry.path, {}, entry.refused});
+    }
   }
   InputSet inputs;
   for (const Found& f : found) inputs.Add(f.input);
   const std::vector<Job> plan = PlanJobs(found, options);
+
+  const std::string conflict = ReportConflict(reportPath, inputs, plan);
+  if (!reportPath.empty() && !conflict.empty()) return Fail(kExitUsage, conflict);
+
+  // Every folder a crop or copy goes to: a killed run's leftovers removed, and checked writable
+  // before the first picture, so that a folder that cannot be written ends the batch at once.
+  std::set<std::pair<std::string, fs::path>> targets;
   for (const Job& job : plan) {
-    std::error_code ec;
-    if (!job.output.empty()) fs::create_directories(fs::path(job.output).parent_path(), ec);
-    if (!job.reject.empty()) fs::create_directories(fs::path(job.reject).parent_path(), ec);
+    if (!job.refused.empty()) continue;
+    targets.insert({options.out, job.name.parent_path()});
+    if (!options.reject.empty()) targets.insert({options.reject, job.name.parent_path()});
+  }
+  size_t stale = 0;
+  for (const auto& [root, folder] : targets) {
+    std::string error;
+    if (!CheckWritable(root, folder, error)) return Fail(kExitCantCreate, error);
+    stale += RemoveStaleTemporaries(root, folder);
+  }
+  if (stale > 0) {
+    std::fprintf(stderr, "bmpface batch: removed %zu temporary file%s left by an interrupted run\n",
+                 stale, stale == 1 ? "" : "s");
   }
 
-  std::FILE* report = nullptr;
+  const std::map<std::string, FaceRect> earlier =
+      resume ? EarlierRects(reportPath) : std::map<std::string, FaceRect>();
+  Report report;
   if (!reportPath.empty()) {
-    report = inputs.Holds(reportPath) ? nullptr : std::fopen(reportPath.c_str(), "w");
-    if (report == nullptr) {
-      std::fprintf(stderr, "bmpface batch: cannot create the report %s\n", reportPath.c_str());
-      return kExitCantCreate;
-    }
+    std::string error;
+    if (!OpenReport(reportPath, resume, report, error)) return Fail(kExitCantCreate, error);
   }
 
   JobSettings settings;
   settings.resume = resume;
   settings.inputs = &inputs;
-  Recorder recorder(plan.size(), !noProgress && StderrIsTerminal(), report);
+  settings.out = options.out;
+  settings.reject = options.reject;
+  settings.earlier = &earlier;
+  Recorder recorder(plan.size(), !noProgress && StderrIsTerminal(), reportPath.empty() ? nullptr : &report);
   RunJobs(plan, settings, jobs, recorder);
-  const int status = recorder.Finish();
-  if (report != nullptr && std::fclose(report) != 0) {
-    std::fprintf(stderr, "bmpface batch: the report %s is incomplete\n", reportPath.c_str());
-    return 1;
+  int status = recorder.Finish(StopSignal());
+  std::string error;
+  if (!CloseReport(report, error) || !recorder.ReportError().empty()) {
+    if (!error.empty()) Fail(kExitReportLost, error);
+    if (StopSignal() == 0) status = kExitReportLost;
   }
   return status;
 }

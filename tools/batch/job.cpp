@@ -1,41 +1,84 @@
 #include "batch/job.h"
 
-#include <filesystem>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <system_error>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "api/request.h"
-
-namespace fs = std::filesystem;
+#include "batch/write.h"
+#include "files.h"
 
 namespace bmpface::cli {
 namespace {
 
-std::string PartName(const std::string& path) {
-  const fs::path p(path);
-  return (p.parent_path() / ("." + p.filename().string() + ".part")).string();
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
 }
 
-// The request's save step: the crop goes under a temporary name beside the output and is renamed
-// into place, so an output that exists is always whole and --resume may trust it.
-int SaveWhole(void*, const char* output, const BMPImage& crop) {
-  const std::string part = PartName(output);
-  if (SaveBMP(part.c_str(), crop) == 0) return 0;  // SaveBMP removed the partial file
-  std::error_code ec;
-  fs::rename(part, output, ec);
-  if (ec) fs::remove(part, ec);
-  return !ec ? 1 : 0;
-}
-
-bool CopyWhole(const std::string& from, const std::string& to) {
-  const std::string part = PartName(to);
-  std::error_code ec;
-  fs::copy_file(from, part, fs::copy_options::overwrite_existing, ec);
-  if (!ec) fs::rename(part, to, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(part, ignored);
+// The library's own BMP writer, into the batch's temporary file.
+bool FillWithBMP(int fd, const BMPImage& crop, std::string& error) {
+#ifdef _WIN32
+  const int copy = _dup(fd);
+  std::FILE* file = copy >= 0 ? _fdopen(copy, "wb") : nullptr;
+#else
+  const int copy = dup(fd);
+  std::FILE* file = copy >= 0 ? fdopen(copy, "wb") : nullptr;
+#endif
+  if (file == nullptr) {
+    error = std::generic_category().message(errno);
+    return false;
   }
-  return !ec;
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  bool ok = WriteBMP(file, crop) == 1;
+  const int reason = errno;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok) error = std::generic_category().message(reason != 0 ? reason : errno);
+  return ok;
+}
+
+struct SaveContext {
+  const Job* job;
+  const JobSettings* settings;
+  std::string error;
+};
+
+// The request's save step: the crop is written whole or not at all (write.h).
+int SaveWhole(void* context, const char*, const BMPImage& crop) {
+  SaveContext& c = *static_cast<SaveContext*>(context);
+  const auto fill = [&](int fd, std::string& error) { return FillWithBMP(fd, crop, error); };
+  return WriteWhole({c.settings->out, c.job->name}, *c.settings->inputs, fill, c.error) ? 1 : 0;
+}
+
+int StopAfterDetection(void*, const BMPImage&, FaceRect&) { return 0; }
+
+// --resume: a picture whose crop or reject copy exists is not done again. Its rectangle comes from
+// the earlier report, or from detecting it again.
+bool Skip(const Job& job, const JobSettings& settings, JobResult& r) {
+  const bool cropped = IsRegularFile(job.output);
+  if (!cropped && !IsRegularFile(job.reject)) return false;
+  r.end = JobEnd::kSkipped;
+  r.written = cropped ? job.output : job.reject;
+  if (!cropped) return true;
+  if (settings.earlier != nullptr) {
+    const auto known = settings.earlier->find(job.input);
+    if (known != settings.earlier->end()) {
+      r.rect = known->second;
+      r.hasRect = true;
+      return true;
+    }
+  }
+  RequestHooks hooks{};
+  hooks.face = StopAfterDetection;
+  r.hasRect = RunRequest(job.input.c_str(), nullptr, &hooks, &r.rect) == Outcome::kFaceFound;
+  return true;
 }
 
 }  // namespace
@@ -67,42 +110,40 @@ JobResult RunJob(const Job& job, const JobSettings& settings) {
     return r;
   }
   for (const std::string* target : {&job.output, &job.reject}) {
-    if (target->empty()) continue;
-    if (settings.inputs->Holds(*target) || settings.inputs->Holds(PartName(*target))) {
+    if (!target->empty() && settings.inputs->HoldsEntry(*target)) {
       r.end = JobEnd::kRefused;
       r.error = "writing " + *target + " would replace an input";
       return r;
     }
   }
-  std::error_code ec;
-  if (settings.resume &&
-      (fs::exists(job.output, ec) || (!job.reject.empty() && fs::exists(job.reject, ec)))) {
-    r.end = JobEnd::kSkipped;
-    r.written = fs::exists(job.output, ec) ? job.output : job.reject;
-    return r;
-  }
+  if (settings.resume && Skip(job, settings, r)) return r;
 
+  SaveContext save{&job, &settings, ""};
   RequestHooks hooks{};
+  hooks.context = &save;
   hooks.save = SaveWhole;
   r.outcome = RunRequest(job.input.c_str(), job.output.c_str(), &hooks, &r.rect);
   switch (r.outcome) {
     case Outcome::kDone:
+      r.hasRect = true;
       r.written = job.output;
       break;
     case Outcome::kNoFace:
       if (job.reject.empty()) break;
-      if (CopyWhole(job.input, job.reject)) {
+      if (CopyWhole(job.input, {settings.reject, job.name}, *settings.inputs, r.error)) {
         r.written = job.reject;
       } else {
         r.end = JobEnd::kRejectFailed;
-        r.error = "cannot copy to " + job.reject;
       }
       break;
+    case Outcome::kLoadFailed:
+      r.error = LoadFailureReason(job.input);
+      break;
     case Outcome::kSaveFailed:
-      r.error = "cannot write " + job.output;
+      r.error = save.error.empty() ? FactsOf(r.outcome).reason : save.error;
       break;
     default:
-      r.error = FactsOf(r.outcome).reason != nullptr ? FactsOf(r.outcome).reason : "";
+      r.error = FactsOf(r.outcome).reason;
       break;
   }
   return r;

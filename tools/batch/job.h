@@ -2,6 +2,7 @@
 #ifndef BMPFACE_TOOLS_BATCH_JOB_H_
 #define BMPFACE_TOOLS_BATCH_JOB_H_
 
+#include <map>
 #include <string>
 
 #include "api/outcomes.h"
@@ -21,7 +22,8 @@ enum class JobEnd {
 struct JobResult {
   JobEnd end = JobEnd::kRequest;
   Outcome outcome = Outcome::kDone;  // of the request, when it ran
-  FaceRect rect{};                   // the crop's rectangle, for kDone
+  bool hasRect = false;              // the crop's rectangle is known: done, or skipped with a crop
+  FaceRect rect{};
   std::string written;               // the crop or the reject copy; empty when nothing was written
   std::string error;                 // for failures: why, in words
 };
@@ -33,6 +35,11 @@ bool JobFailed(const JobResult& result);
 struct JobSettings {
   bool resume = false;
   const InputSet* inputs = nullptr;  // never written over
+  std::string out;                   // the output folder
+  std::string reject;                // the folder for pictures without a face, or empty
+  // --resume: the rectangles an earlier report gives, by path; a skipped crop missing from it is
+  // detected again.
+  const std::map<std::string, FaceRect>* earlier = nullptr;
 };
 
 JobResult RunJob(const Job& job, const JobSettings& settings);

@@ -9,6 +9,8 @@
 #include <map>
 #include <system_error>
 
+#include "batch/write.h"
+
 namespace fs = std::filesystem;
 
 namespace bmpface::cli {
@@ -23,17 +25,32 @@ bool IsBMPName(const fs::path& path) {
 
 }  // namespace
 
+fs::path NameBelow(const fs::path& path, const fs::path& base) {
+  std::error_code ec;
+  fs::path from = fs::absolute(base, ec).lexically_normal();
+  if (!from.has_filename()) from = from.parent_path();  // "box/" as "box"
+  const fs::path name = fs::absolute(path, ec).lexically_normal().lexically_relative(from);
+  if (ec || name.empty() || *name.begin() == ".." || name == ".") return {};
+  return name;
+}
+
 void FindPictures(const std::string& arg, const std::vector<fs::path>& skip,
-                  std::vector<Found>& out) {
+                  const std::string& base, std::vector<Found>& out) {
+  // The name below --base, or a refusal.
+  const auto named = [&](const fs::path& path, const fs::path& otherwise) {
+    if (base.empty()) return Found{path.string(), otherwise, ""};
+    const fs::path name = NameBelow(path, base);
+    return Found{path.string(), name, name.empty() ? "not below --base " + base : ""};
+  };
   std::error_code ec;
   if (!fs::is_directory(arg, ec)) {
-    out.push_back({arg, fs::path(arg).filename(), ""});
+    out.push_back(named(arg, fs::path(arg).filename()));
     return;
   }
   // Names below the folder; a trailing separator in `arg` would spoil lexically_relative.
-  std::string base = arg;
-  while (base.size() > 1 && (base.back() == '/' || base.back() == fs::path::preferred_separator)) {
-    base.pop_back();
+  std::string root = arg;
+  while (root.size() > 1 && (root.back() == '/' || root.back() == fs::path::preferred_separator)) {
+    root.pop_back();
   }
   std::vector<Found> found;
   fs::recursive_directory_iterator it(arg, fs::directory_options::skip_permission_denied, ec);
@@ -46,7 +63,7 @@ void FindPictures(const std::string& arg, const std::vector<fs::path>& skip,
         if (fs::equivalent(path, s, ignored)) it.disable_recursion_pending();
       }
     } else if (it->is_regular_file(ignored) && IsBMPName(path)) {
-      found.push_back({path.string(), path.lexically_relative(base), ""});
+      found.push_back(named(path, path.lexically_relative(root)));
     }
     it.increment(ec);
     if (ec) error = ec.message();
@@ -61,12 +78,20 @@ std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& op
   std::map<std::string, std::string> owners;  // output name -> the input that has it
   std::vector<Job> plan;
   for (const Found& f : found) {
-    Job job{f.input, "", "", f.refused};
-    if (job.refused.empty() && f.name.empty()) job.refused = "names no file";
+    Job job{f.input, f.name.lexically_normal(), "", "", f.refused};
+    if (job.refused.empty() && (f.name.empty() || !job.name.has_filename())) {
+      job.refused = "names no file";
+    }
+    if (job.refused.empty() && (job.name.is_absolute() || *job.name.begin() == "..")) {
+      job.refused = "its name leaves the output folder";
+    }
+    if (job.refused.empty() && IsTemporaryName(job.name.filename().string())) {
+      job.refused = "its name is kept for the batch's temporary files";
+    }
     if (job.refused.empty()) {
-      job.output = (fs::path(options.out) / f.name).lexically_normal().string();
+      job.output = (fs::path(options.out) / job.name).lexically_normal().string();
       if (!options.reject.empty()) {
-        job.reject = (fs::path(options.reject) / f.name).lexically_normal().string();
+        job.reject = (fs::path(options.reject) / job.name).lexically_normal().string();
       }
       const auto [owner, isNew] = owners.emplace(job.output, f.input);
       if (!isNew) job.refused = "same output name as " + owner->second;
@@ -99,16 +124,23 @@ bool ParseShard(const std::string& text, uint64_t& k, uint64_t& n) {
   return n > 0 && k < n;
 }
 
-bool ReadList(const std::string& from, std::vector<std::string>& paths) {
+bool ReadList(const std::string& from, char separator, std::vector<Listed>& entries) {
   std::ifstream file;
   if (from != "-") {
-    file.open(from);
+    file.open(from, std::ios::binary);
     if (!file) return false;
   }
   std::istream& in = from == "-" ? std::cin : file;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) paths.push_back(line);
+  for (std::string entry; std::getline(in, entry, separator);) {
+    if (separator == '\n' && !entry.empty() && entry.back() == '\r') entry.pop_back();
+    if (entry.empty()) continue;
+    if (entry.find('\0') == std::string::npos) {
+      entries.push_back({entry, ""});
+      continue;
+    }
+    std::string shown;  // the line as it can be printed: each NUL as \0
+    for (const char c : entry) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+    entries.push_back({shown, "the list's line holds a NUL byte (use -0 for a NUL-separated list)"});
   }
   return !in.bad();
 }
@@ -116,11 +148,25 @@ bool ReadList(const std::string& from, std::vector<std::string>& paths) {
 void InputSet::Add(const std::string& path) {
   Id id;
   if (Identify(path, id)) ids_.insert(id);
+  std::pair<Id, std::string> entry;
+  if (IdentifyEntry(path, entry)) entries_.insert(entry);
 }
 
 bool InputSet::Holds(const std::string& path) const {
   Id id;
-  return Identify(path, id) && ids_.count(id) != 0;
+  return HoldsEntry(path) || (Identify(path, id) && ids_.count(id) != 0);
+}
+
+bool InputSet::HoldsEntry(const std::string& path) const {
+  std::pair<Id, std::string> entry;
+  return IdentifyEntry(path, entry) && entries_.count(entry) != 0;
+}
+
+bool InputSet::IdentifyEntry(const std::string& path, std::pair<Id, std::string>& entry) {
+  const fs::path p(path);
+  const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
+  entry.second = p.filename().string();
+  return !entry.second.empty() && Identify(folder.string(), entry.first);
 }
 
 #ifdef _WIN32

@@ -25,6 +25,7 @@ struct Found {
 // One picture's work: where its crop and (with --reject) its copy go, or why it is refused.
 struct Job {
   std::string input;
+  std::filesystem::path name;  // below the output (and reject) folder
   std::string output;
   std::string reject;   // empty without --reject
   std::string refused;  // empty when the picture is to be done
@@ -39,9 +40,15 @@ struct PlanOptions {
 
 // Appends the pictures named by `arg`: the path itself, or every *.bmp file below a folder in name
 // order, leaving out the folders in `skip` (the output folders, which may hold an earlier run's
-// crops). An unreadable folder adds one refused entry.
+// crops). A picture's name is its path below `base` when `base` is given (a picture outside it is
+// refused), else its path below the folder it was found in, or its file name when named itself.
+// An unreadable folder adds one refused entry.
 void FindPictures(const std::string& arg, const std::vector<std::filesystem::path>& skip,
-                  std::vector<Found>& out);
+                  const std::string& base, std::vector<Found>& out);
+
+// `path` below `base`, both taken as absolute and normalised without resolving links; empty when
+// `path` is not below `base`.
+std::filesystem::path NameBelow(const std::filesystem::path& path, const std::filesystem::path& base);
 
 // The jobs of this shard. Output names are decided on the whole list, so every shard refuses the
 // same pictures: the second of two pictures that want one output name, and a picture with no
@@ -54,16 +61,36 @@ uint64_t Fnv1a(const std::string& text);
 // "K/N" with 0 <= K < N and both at most nine digits.
 bool ParseShard(const std::string& text, uint64_t& k, uint64_t& n);
 
-// Appends the paths of a list file (- for standard input), one a line, blank lines skipped.
-// False when the list cannot be read.
-bool ReadList(const std::string& from, std::vector<std::string>& paths);
+// One entry of a --from list, or why it cannot be taken.
+struct Listed {
+  std::string path;
+  std::string refused;
+};
 
-// Files that are inputs of the batch, by identity (device and inode, so that another spelling, a
-// link or a hard link of an input is still found): a path that names one is never written.
+// Appends the entries of a list file (- for standard input), separated by `separator` ('\n', or
+// '\0' for lists made by find -print0); empty entries are skipped, and in a list of lines a
+// trailing '\r' is dropped. A line that holds a NUL byte is refused as a whole, never cut at the
+// NUL. False when the list cannot be read.
+bool ReadList(const std::string& from, char separator, std::vector<Listed>& entries);
+
+// The inputs of the batch, so that none is ever written over. A batch replaces files by renaming a
+// new one over a folder entry, which leaves every other link to the old file as it was; what must
+// never be replaced is an input's own entry: its folder (by identity, so another spelling or a
+// link to the folder is still found) and its name. Files written in place (the report) must in
+// addition not be an input's file itself, through a link or a hard link.
 class InputSet {
  public:
   void Add(const std::string& path);
+  // `path` names an input's entry (its folder resolved) or an input's file.
   bool Holds(const std::string& path) const;
+  // `path` names an input's entry; a link or hard link to an input elsewhere does not count.
+  bool HoldsEntry(const std::string& path) const;
+#ifndef _WIN32
+  // The entry `name` of the folder with this identity is an input's.
+  bool HoldsEntry(dev_t folderDevice, ino_t folderInode, const std::string& name) const {
+    return entries_.count({{folderDevice, folderInode}, name}) != 0;
+  }
+#endif
 
  private:
 #ifdef _WIN32
@@ -72,7 +99,9 @@ class InputSet {
   using Id = std::pair<dev_t, ino_t>;
 #endif
   static bool Identify(const std::string& path, Id& id);
+  static bool IdentifyEntry(const std::string& path, std::pair<Id, std::string>& entry);
   std::set<Id> ids_;
+  std::set<std::pair<Id, std::string>> entries_;
 };
 
 }  // namespace bmpface::cli

@@ -6,15 +6,45 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <string>
 #include <system_error>
 #include <thread>
 
-#include "json.h"
 
 namespace bmpface::cli {
 
-Recorder::Recorder(size_t total, bool progress, std::FILE* report)
+namespace {
+
+// Set from the signal handler, read by the workers: a lock-free atomic is safe in both.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop flag must be safe in a handler");
+
+extern "C" void OnStopSignal(int signal) { gStopSignal.store(signal); }
+
+const char* Plural(size_t n) { return n == 1 ? "" : "s"; }
+
+}  // namespace
+
+void StopOnSignals() {
+#ifdef _WIN32
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+#else
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // a second signal takes its default course and ends the process
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+int StopSignal() { return gStopSignal.load(); }
+
+Recorder::Recorder(size_t total, bool progress, Report* report)
     : total_(total), progress_(progress), report_(report), start_(std::chrono::steady_clock::now()) {}
 
 void Recorder::Record(const Job& job, const JobResult& r) {
@@ -30,48 +60,49 @@ void Recorder::Record(const Job& job, const JobResult& r) {
   } else {
     ++done_;
   }
-  // The export's own line for the request's outcome.
-  const char* libraryLine = r.end == JobEnd::kRequest || r.end == JobEnd::kRejectFailed
-                                ? FactsOf(r.outcome).message
-                                : nullptr;
-  if (libraryLine != nullptr || failure) {
+  bool printed = false;
+  if (failure) {
     TakeDownBar();
-    if (libraryLine != nullptr) {
-      std::fputs(libraryLine, stdout);
-      std::fflush(stdout);
-    }
-    if (failure) std::fputs(("bmpface: " + job.input + ": " + r.error + "\n").c_str(), stderr);
+    std::fputs(("bmpface batch: " + job.input + ": " + r.error + "\n").c_str(), stderr);
+    printed = true;
   }
-  if (report_ != nullptr) {
-    JsonLine line;
-    line.String("path", job.input).String("status", JobWord(r));
-    if (r.end == JobEnd::kRequest && r.outcome == Outcome::kDone) line.Rect(r.rect);
-    if (r.written.empty()) {
-      line.Null("output");
-    } else {
-      line.String("output", r.written);
-    }
-    if (failure) line.String("error", r.error);
+  if (report_ != nullptr && report_->file != nullptr && reportError_.empty()) {
     // Flushed per line: an interrupted batch keeps the record of what it did.
-    std::fputs(line.Finish().c_str(), report_);
-    std::fflush(report_);
+    if (std::fputs(ReportLine(job, r).c_str(), report_->file) < 0 ||
+        std::fflush(report_->file) != 0) {
+      reportError_ = "cannot write the report " + report_->path + ": " +
+                     std::generic_category().message(errno);
+      TakeDownBar();
+      std::fputs(("bmpface batch: " + reportError_ + "\n").c_str(), stderr);
+      printed = true;
+    }
   }
-  DrawBar(libraryLine != nullptr || failure);
+  DrawBar(printed);
 }
 
-int Recorder::Finish() {
+int Recorder::Finish(int stopSignal) {
   std::lock_guard<std::mutex> lock(mutex_);
   TakeDownBar();
   const double seconds = Seconds();
   const size_t worked = handled_ - skipped_;
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "bmpface batch: %zu pictures: %zu done, %zu no face, %zu failed, %zu skipped "
-                "in %.2f s (%.1f pictures/s)\n",
-                handled_, done_, noFace_, failed_, skipped_, seconds,
+  char counts[256];
+  std::snprintf(counts, sizeof counts,
+                "%zu done, %zu no face, %zu failed, %zu skipped in %.2f s (%.1f pictures/s)",
+                done_, noFace_, failed_, skipped_, seconds,
                 seconds > 0 ? static_cast<double>(worked) / seconds : 0.0);
-  std::fputs(line, stdout);
-  std::fflush(stdout);
+  std::string line = "bmpface batch: ";
+  if (stopSignal != 0) {
+    line += std::string("interrupted by ") + (stopSignal == SIGINT ? "SIGINT" : "SIGTERM") +
+            " after " + std::to_string(handled_) + " of " + std::to_string(total_) + " picture" +
+            Plural(total_) + ": " + counts +
+            "; run the same command with --resume to do the rest\n";
+  } else {
+    line += std::to_string(handled_) + " picture" + Plural(handled_) + ": " + counts + "\n";
+  }
+  std::FILE* out = report_ != nullptr && report_->toStdout ? stderr : stdout;
+  std::fputs(line.c_str(), out);
+  std::fflush(out);
+  if (stopSignal != 0) return 128 + stopSignal;
   return failed_ == 0 ? 0 : 1;
 }
 
@@ -110,7 +141,7 @@ void RunJobs(const std::vector<Job>& plan, const JobSettings& settings, int work
              Recorder& recorder) {
   std::atomic<size_t> next{0};
   const auto work = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < plan.size();) {
+    for (size_t i; StopSignal() == 0 && (i = next.fetch_add(1)) < plan.size();) {
       recorder.Record(plan[i], RunJob(plan[i], settings));
     }
   };
