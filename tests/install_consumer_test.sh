@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build tree into a scratch prefix, builds an outside consumer against it (CMake
-# package, C and C++; pkg-config, C) and runs each on the sample picture.
+# package, C and C++; pkg-config, C) and runs each on the sample picture; the installed command
+# must start there with an empty environment.
 # Usage: install_consumer_test.sh CMAKE BUILD_DIR SOURCE_DIR C_COMPILER CXX_COMPILER
 set -eu
 cmake=$1 build=$2 source=$3 cc=$4 cxx=$5
@@ -30,3 +31,7 @@ libdir=$(pkg-config --variable=libdir bmpface)
   "$source/tests/consumer/consumer.c" -o "$work/consumer_pc" $(pkg-config --libs bmpface) \
   -Wl,-rpath,"$libdir"
 crop "$work/consumer_pc"
+
+# The installed command starts from any prefix with an empty environment.
+env -i "$work/prefix/bin/bmpface" --version | grep -q '^bmpface [0-9]' ||
+  { echo "the installed bmpface does not start from $work/prefix" >&2; exit 1; }

@@ -269,7 +269,9 @@ bool CopyWhole(const std::string& source, const WriteTarget& target, const Input
     return false;
   }
   // A hard link of the very file that was checked (through its descriptor, so that a path swapped
-  // meanwhile cannot be linked instead): no byte copied, no disk used.
+  // meanwhile cannot be linked instead): no byte copied, no disk used. The shared lock keeps
+  // another run from taking the link for a leftover before it is renamed into place.
+  flock(from, LOCK_SH);
   const std::string name = target.name.filename().string();
   const std::string self = "/proc/self/fd/" + std::to_string(from);
   for (int attempt = 0; attempt < 64; ++attempt) {
@@ -324,8 +326,9 @@ size_t RemoveStaleTemporaries(const std::string& root, const fs::path& folder) {
     if (fstatat(open.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
       continue;
     }
-    // The change time moves with every write, and with the link that makes a hard-linked copy.
-    if (now - std::chrono::system_clock::from_time_t(st.st_ctime) < kStaleAfter) continue;
+    // A file being written is held locked (a hard-linked copy through its source), so a live
+    // writer's file is never taken; the age only spares files between creation and lock.
+    if (now - std::chrono::system_clock::from_time_t(st.st_mtime) < kStaleAfter) continue;
     const int fd = openat(open.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat held;
