@@ -67,7 +67,7 @@ class Pixels {
 
   void Take(const py::object& source, bool bgr) {
     const py::array array = py::reinterpret_borrow<py::array>(source);
-    if (!array.dtype().is(py::dtype::of<uint8_t>())) {
+    if (!py::isinstance<py::array_t<uint8_t>>(array)) {  // an equivalent dtype, not a cast
       throw py::type_error("expected a uint8 array, got " +
                            py::str(array.dtype()).cast<std::string>());
     }
