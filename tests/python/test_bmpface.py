@@ -212,9 +212,9 @@ def test_calls_release_the_interpreter_lock(tmp_path, bgr):
 
 def load_check_pictures(folder):
     """The generated pictures at the limits of the detection (bench/make_pictures.py)."""
-    spec = importlib.util.spec_from_file_location("make_pictures", ROOT / "bench" / "make_pictures.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("make_pictures", ROOT / "bench" / "make_pictures.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module.make_check_pictures(str(folder))
 
 
