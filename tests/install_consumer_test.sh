@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs the build tree into a scratch prefix, builds an outside consumer against it (CMake
-# package, C and C++; pkg-config, C) and runs each on the sample picture; the installed command
-# must start there with an empty environment.
+# Installs the build tree into a scratch prefix, builds outside consumers against it (CMake
+# package, C and C++; pkg-config, C) and runs each: the export's on the sample picture, the pixel
+# calls' (shared and static, and through bmpface-pixels.pc) on a picture they make. The installed
+# command must start there with an empty environment.
 # Usage: install_consumer_test.sh CMAKE BUILD_DIR SOURCE_DIR C_COMPILER CXX_COMPILER
 set -eu
 cmake=$1 build=$2 source=$3 cc=$4 cxx=$5
@@ -31,6 +32,14 @@ libdir=$(pkg-config --variable=libdir bmpface)
   "$source/tests/consumer/consumer.c" -o "$work/consumer_pc" $(pkg-config --libs bmpface) \
   -Wl,-rpath,"$libdir"
 crop "$work/consumer_pc"
+
+"$work/build/pixels_consumer" || { echo "pixels_consumer failed: $?" >&2; exit 1; }
+"$work/build/pixels_consumer_static" || { echo "pixels_consumer_static failed: $?" >&2; exit 1; }
+# shellcheck disable=SC2046  # the flags are meant to split
+"$cc" -std=c99 -Wall -Wextra -Wpedantic -Werror $(pkg-config --cflags bmpface-pixels) \
+  "$source/tests/consumer/pixels_consumer.c" -o "$work/pixels_pc" \
+  $(pkg-config --libs bmpface-pixels) -Wl,-rpath,"$libdir"
+"$work/pixels_pc" || { echo "pixels_pc failed: $?" >&2; exit 1; }
 
 # The installed command starts from any prefix with an empty environment.
 env -i "$work/prefix/bin/bmpface" --version | grep -q '^bmpface [0-9]' ||

@@ -1,0 +1,102 @@
+/* bmpface pixels: the face search of bmpface on pixels already in memory (a camera frame, a decoded
+ * photo), with no file and no output on any stream. Usable from C and C++; link bmpface_pixels
+ * (CMake: bmpface::pixels, pkg-config: bmpface-pixels).
+ *
+ * Pixels are rows of blue, green, red (and a fourth byte that is not read when bytesPerPixel is
+ * 4), top row first; row y starts `stride` bytes after row y - 1. The buffer must hold
+ * (height - 1) * stride + width * bytesPerPixel bytes; nothing beyond is read.
+ *
+ * Statuses, shared with BMPFaceExtract (bmpface.h):
+ *   BMPFACE_OK             a face was found (and cropped, for BMPFaceExtractPixels)
+ *   BMPFACE_NO_FACE        the whole picture was searched and no region is a face
+ *   BMPFACE_BAD_ARGUMENTS  a null pointer, a size below 1, a stride below width * bytesPerPixel,
+ *                          bytesPerPixel other than 3 or 4, or sizes beyond the 32-bit signed
+ *                          range; decided before any pixel is read
+ *   BMPFACE_NO_MEMORY      memory ran out. Unlike BMPFaceExtract, which reports memory that runs
+ *                          out during the search as "no face", these calls say so: a caller with
+ *                          pixels in memory can retry or shed load instead of taking a wrong answer.
+ *
+ * Calls keep no state and share no memory: threads may call them at once, also on one picture. */
+#ifndef BMPFACE_PIXELS_H_
+#define BMPFACE_PIXELS_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "bmpface.h"
+
+#if defined(_WIN32)
+#if defined(BMPFACE_PIXELS_BUILDING)
+#define BMPFACE_PIXELS_API __declspec(dllexport)
+#elif defined(BMPFACE_PIXELS_STATIC)
+#define BMPFACE_PIXELS_API
+#else
+#define BMPFACE_PIXELS_API __declspec(dllimport)
+#endif
+#else
+#define BMPFACE_PIXELS_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define BMPFACE_BAD_ARGUMENTS BMPFACE_LOAD_FAILED
+#define BMPFACE_NO_MEMORY BMPFACE_EXTRACT_FAILED
+
+/* A rectangle of the picture: top-left corner (column, row from the top) and size in pixels. */
+typedef struct BMPFaceRect {
+  int32_t x;
+  int32_t y;
+  int32_t width;
+  int32_t height;
+} BMPFaceRect;
+
+/* Finds the face and stores its rectangle, the one BMPFaceExtract would crop, in `rect`. Returns
+ * BMPFACE_OK, or another status with `rect` unchanged. */
+BMPFACE_PIXELS_API int32_t BMPFaceDetectPixels(const uint8_t* pixels, int32_t width,
+                                               int32_t height, int32_t stride,
+                                               int32_t bytesPerPixel, BMPFaceRect* rect);
+
+/* Copies the rectangle `rect` (from BMPFaceDetectPixels) of the picture into `crop`: rect->height
+ * rows of rect->width * bytesPerPixel bytes each, top row first, with no fill between rows, in the
+ * picture's own byte order. `cropSize` is the size of `crop` in bytes and must be at least that.
+ * The rectangle must lie inside the picture and have an area (else BMPFACE_BAD_ARGUMENTS).
+ * Returns BMPFACE_OK, BMPFACE_BAD_ARGUMENTS or BMPFACE_NO_MEMORY (`crop` then unchanged). The crop
+ * holds the same pixels as the file BMPFaceExtract writes, without its header and row fill. */
+BMPFACE_PIXELS_API int32_t BMPFaceExtractPixels(const uint8_t* pixels, int32_t width,
+                                                int32_t height, int32_t stride,
+                                                int32_t bytesPerPixel, const BMPFaceRect* rect,
+                                                uint8_t* crop, size_t cropSize);
+
+/* One skin region as the search judged it. */
+typedef struct BMPFaceRegion {
+  BMPFaceRect box;     /* the region's bounding box */
+  int32_t pixelCount;  /* its skin pixels */
+  /* The first candidate test it failed, 0 when it passed them all: 1 narrower than 30 pixels,
+   * 2 shorter than 30, 3 wider than 0.9 of the picture, 4 taller than 0.9 of it, 5 width / height
+   * outside 0.5 to 2, 6 less than 0.3 full, 7 centre in the lowest 30 % of the picture. */
+  int32_t failedTest;
+  float score; /* a candidate's score, (1 - centre row / height) * pixelCount; 0 for the rest */
+  /* 1 when the region scored above every region before it. The search chooses the last region
+   * reported with 1; the face rectangle is made from it. */
+  int32_t leads;
+} BMPFaceRegion;
+
+/* Called once for every skin region, in the order the search meets them (by their first pixel,
+ * top to bottom, left to right). The region record lives only during the call. */
+typedef void (*BMPFaceRegionVisitor)(void* context, const BMPFaceRegion* region);
+
+/* Runs the search of BMPFaceDetectPixels and shows `visit` (which may be null) every region, for
+ * tools that explain the choice. Returns and fills `rect` as BMPFaceDetectPixels; a region walk
+ * cut short by BMPFACE_NO_MEMORY may have shown some regions. */
+BMPFACE_PIXELS_API int32_t BMPFaceWalkRegions(const uint8_t* pixels, int32_t width,
+                                              int32_t height, int32_t stride,
+                                              int32_t bytesPerPixel, BMPFaceRegionVisitor visit,
+                                              void* context, BMPFaceRect* rect);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BMPFACE_PIXELS_H_ */
