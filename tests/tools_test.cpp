@@ -34,7 +34,7 @@ TEST(PlanJobs, NamesRefusalsAndShards) {
     PlanOptions options;
     std::vector<std::string> want;
   } cases[] = {
-      {"crops only", {"out", "", 0, 1}, {
+      {"crops only", {"out", "", 0, 1, ""}, {
           "in/a.bmp -> out/a.bmp |  | ",
           "in/sub/b.bmp -> out/sub/b.bmp |  | ",
           "other/a.bmp -> out/a.bmp |  | same output name as in/a.bmp",
@@ -42,7 +42,7 @@ TEST(PlanJobs, NamesRefusalsAndShards) {
           "in/locked ->  |  | cannot read this folder: denied",
           "x/./c.bmp -> out/c.bmp |  | ",
           "y/c.bmp -> out/c.bmp |  | same output name as x/./c.bmp"}},
-      {"with rejects", {"out/", "no", 0, 1}, {
+      {"with rejects", {"out/", "no", 0, 1, ""}, {
           "in/a.bmp -> out/a.bmp | no/a.bmp | ",
           "in/sub/b.bmp -> out/sub/b.bmp | no/sub/b.bmp | ",
           "other/a.bmp -> out/a.bmp | no/a.bmp | same output name as in/a.bmp",
@@ -52,15 +52,24 @@ TEST(PlanJobs, NamesRefusalsAndShards) {
           "y/c.bmp -> out/c.bmp | no/c.bmp | same output name as x/./c.bmp"}},
       // A shard keeps its pictures' refusals as the whole list decides them: other/a.bmp is
       // refused although the picture that owns its name is in the other shard.
-      {"shard 0 of 2", {"out", "", 0, 2}, {
+      {"shard 0 of 2", {"out", "", 0, 2, ""}, {
           "other/a.bmp -> out/a.bmp |  | same output name as in/a.bmp"}},
-      {"shard 1 of 2", {"out", "", 1, 2}, {
+      {"shard 1 of 2", {"out", "", 1, 2, ""}, {
           "in/a.bmp -> out/a.bmp |  | ",
           "in/sub/b.bmp -> out/sub/b.bmp |  | ",
           "in/.. ->  |  | names no file",
           "in/locked ->  |  | cannot read this folder: denied",
           "x/./c.bmp -> out/c.bmp |  | ",
           "y/c.bmp -> out/c.bmp |  | same output name as x/./c.bmp"}},
+      // --format: every crop takes the format's extension; rejects keep their names.
+      {"with --format png", {"out", "no", 0, 1, ".png"}, {
+          "in/a.bmp -> out/a.png | no/a.bmp | ",
+          "in/sub/b.bmp -> out/sub/b.png | no/sub/b.bmp | ",
+          "other/a.bmp -> out/a.png | no/a.bmp | same output name as in/a.bmp",
+          "in/.. ->  |  | names no file",
+          "in/locked ->  |  | cannot read this folder: denied",
+          "x/./c.bmp -> out/c.png | no/c.bmp | ",
+          "y/c.bmp -> out/c.png | no/c.bmp | same output name as x/./c.bmp"}},
   };
   // clang-format on
   for (const auto& c : cases) {

@@ -1,5 +1,6 @@
 // `bmpface INPUT OUTPUT` and `bmpface --detect INPUT...`: one request per picture, through the
-// library's own request function on the paths' bytes.
+// library's own request function, with the photo layer's hooks (any format the build reads,
+// upright, framed, written in the format asked for).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,36 +9,52 @@
 #include "api/request.h"
 #include "command.h"
 #include "json.h"
+#include "photo/options.h"
+#include "photo/photo.h"
 
 namespace bmpface::cli {
 namespace {
 
+using photo::PhotoOptions;
+using photo::PhotoRequest;
+
+// Why the picture could not be loaded: the photo layer's words, else the library's.
+const char* LoadReason(const PhotoRequest& request) {
+  return request.error.empty() ? FactsOf(Outcome::kLoadFailed).reason : request.error.c_str();
+}
+
 // The export's behaviour on byte paths: the same statuses and the same lines on standard output,
 // plus a word on standard error where the library is silent.
-int Crop(const std::string& input, const std::string& output) {
-  const Outcome outcome = RunRequest(input.c_str(), output.c_str(), nullptr, nullptr);
+int Crop(const std::string& input, const std::string& output, const PhotoOptions& options) {
+  PhotoRequest request;
+  request.options = &options;
+  const RequestHooks hooks = photo::PhotoHooks(request);
+  const Outcome outcome = RunRequest(input.c_str(), output.c_str(), &hooks, nullptr);
   const OutcomeFacts& facts = FactsOf(outcome);
   if (facts.message != nullptr) {
     std::fputs(facts.message, stdout);
     std::fflush(stdout);
   }
   if (outcome == Outcome::kLoadFailed) {
-    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(), facts.reason);
+    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(), LoadReason(request));
+  } else if (outcome == Outcome::kSaveFailed && !request.error.empty()) {
+    std::fprintf(stderr, "bmpface: %s: %s\n", output.c_str(), request.error.c_str());
   } else if (outcome == Outcome::kDone) {
     std::fprintf(stderr, "bmpface: face written to %s\n", output.c_str());
   }
   return facts.exitCode;
 }
 
-int StopAfterDetection(void*, const BMPImage&, FaceRect&) { return 0; }
-
-// Prints the face rectangle of each picture. Exit status: the worst outcome among them (a picture
-// that cannot be loaded is worse than one without a face).
-int Detect(const std::vector<std::string>& inputs, bool json) {
-  RequestHooks hooks{};
-  hooks.face = StopAfterDetection;
+// Prints the face rectangle of each picture (the framed one when framing is asked for), in the
+// upright picture's coordinates. Exit status: the worst outcome among them (a picture that cannot
+// be loaded is worse than one without a face).
+int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions& options) {
   int worst = 0;
   for (const std::string& input : inputs) {
+    PhotoRequest request;
+    request.options = &options;
+    request.stopAfterFace = true;
+    const RequestHooks hooks = photo::PhotoHooks(request);
     FaceRect rect{};
     const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &rect);
     const OutcomeFacts& facts = FactsOf(outcome);
@@ -49,12 +66,13 @@ int Detect(const std::vector<std::string>& inputs, bool json) {
       JsonLine object;
       object.String("path", input).String("status", facts.word);
       if (outcome == Outcome::kFaceFound) object.Rect(rect);
+      if (outcome == Outcome::kLoadFailed) object.String("error", LoadReason(request));
       line = object.Finish();
     } else if (outcome == Outcome::kFaceFound) {
       line = input + ": " + std::to_string(rect.x) + " " + std::to_string(rect.y) + " " +
              std::to_string(rect.width) + " " + std::to_string(rect.height) + "\n";
     } else {
-      line = input + ": " + (outcome == Outcome::kNoFace ? "no face" : facts.reason) + "\n";
+      line = input + ": " + (outcome == Outcome::kNoFace ? "no face" : LoadReason(request)) + "\n";
     }
     std::fputs(line.c_str(), stdout);
   }
@@ -65,7 +83,9 @@ int Detect(const std::vector<std::string>& inputs, bool json) {
 
 int RunSingle(int argc, char** argv) {
   CLI::App app{
-      "Finds the face in a 24- or 32-bit BMP picture by skin colour and writes it as a new BMP.\n"
+      "Finds the face in a picture by skin colour and writes it as a new picture: BMP of any "
+      "depth, and with libvips JPEG, PNG, WebP, TIFF, GIF and HEIF, turned upright by their "
+      "EXIF orientation. The crop is written in the output name's format.\n"
       "Exit status: 0 done, 1 input not loadable, 2 no face, 3 no memory for the crop,\n"
       "4 output not writable, 64 wrong command line.",
       "bmpface"};
@@ -73,19 +93,25 @@ int RunSingle(int argc, char** argv) {
       "More:\n"
       "  bmpface batch PATH... --out DIR    crop many pictures at once (bmpface batch --help)\n"
       "  bmpface explain INPUT OUTPUT.png   draw how the face was chosen (bmpface explain --help)");
-  app.set_version_flag("--version", "bmpface " BMPFACE_VERSION);
+  app.set_version_flag("--version", [] {
+    return std::string("bmpface " BMPFACE_VERSION "\n") + photo::PhotoSupport();
+  });
   std::vector<std::string> paths;
   bool detect = false;
   bool json = false;
+  PhotoOptions options;
   app.add_option("paths", paths, "INPUT OUTPUT, or with --detect one or more INPUTs")->required();
-  app.add_flag("--detect", detect, "print each picture's face rectangle: x y width height");
+  app.add_flag("--detect", detect,
+               "print each picture's face rectangle: x y width height (framed, with the framing "
+               "options)");
   app.add_flag("--json", json, "with --detect: one JSON object per line");
+  photo::AddPhotoOptions(app, options);
   const int parsed = ParseCommandLine(app, argc, argv, [&] {
     if (!detect && paths.size() != 2) throw CLI::ValidationError("expected INPUT OUTPUT");
     if (json && !detect) throw CLI::ValidationError("--json needs --detect");
   });
   if (parsed >= 0) return parsed;
-  return detect ? Detect(paths, json) : Crop(paths[0], paths[1]);
+  return detect ? Detect(paths, json, options) : Crop(paths[0], paths[1], options);
 }
 
 }  // namespace bmpface::cli

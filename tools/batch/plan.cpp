@@ -1,6 +1,10 @@
 #include "batch/plan.h"
 
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -9,19 +13,44 @@
 #include <map>
 #include <system_error>
 
+#include "photo/format.h"
+#include "photo/photo.h"
+
 namespace fs = std::filesystem;
 
 namespace bmpface::cli {
 namespace {
 
-bool IsBMPName(const fs::path& path) {
-  std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".bmp";
+// Formats this build reads: BMP always, the others with libvips.
+bool Readable(photo::Format format) {
+  return format == photo::Format::kBMP || (photo::BuiltWithVips() && photo::NeedsVips(format));
 }
 
 }  // namespace
+
+bool IsPictureName(const fs::path& path) {
+  return Readable(photo::FormatOfName(path.filename().string()));
+}
+
+bool StartsLikePicture(const fs::path& path) {
+#ifdef _WIN32
+  std::ifstream file(path, std::ios::binary);
+  char head[photo::kSniffBytes];
+  file.read(head, sizeof head);
+  const size_t got = static_cast<size_t>(file.gcount());
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  char head[photo::kSniffBytes];
+  ssize_t n = -1;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  if (n <= 0) return false;
+  const size_t got = static_cast<size_t>(n);
+#endif
+  return Readable(photo::SniffFormat(reinterpret_cast<const uint8_t*>(head), got));
+}
 
 void FindPictures(const std::string& arg, const std::vector<fs::path>& skip,
                   std::vector<Found>& out) {
@@ -45,7 +74,7 @@ void FindPictures(const std::string& arg, const std::vector<fs::path>& skip,
       for (const fs::path& s : skip) {
         if (fs::equivalent(path, s, ignored)) it.disable_recursion_pending();
       }
-    } else if (it->is_regular_file(ignored) && IsBMPName(path)) {
+    } else if (it->is_regular_file(ignored) && (IsPictureName(path) || StartsLikePicture(path))) {
       found.push_back({path.string(), path.lexically_relative(base), ""});
     }
     it.increment(ec);
@@ -64,7 +93,9 @@ std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& op
     Job job{f.input, "", "", f.refused};
     if (job.refused.empty() && f.name.empty()) job.refused = "names no file";
     if (job.refused.empty()) {
-      job.output = (fs::path(options.out) / f.name).lexically_normal().string();
+      fs::path name = f.name;
+      if (!options.outputExtension.empty()) name.replace_extension(options.outputExtension);
+      job.output = (fs::path(options.out) / name).lexically_normal().string();
       if (!options.reject.empty()) {
         job.reject = (fs::path(options.reject) / f.name).lexically_normal().string();
       }

@@ -35,17 +35,28 @@ struct PlanOptions {
   std::string reject;  // the folder for pictures without a face; empty for none
   uint64_t shardK = 0;
   uint64_t shardN = 1;
+  std::string outputExtension;  // --format: crops get this extension (".png"); empty: the input's
 };
 
-// Appends the pictures named by `arg`: the path itself, or every *.bmp file below a folder in name
-// order, leaving out the folders in `skip` (the output folders, which may hold an earlier run's
-// crops). An unreadable folder adds one refused entry.
+// Appends the pictures named by `arg`: the path itself, or every picture file below a folder in
+// name order, leaving out the folders in `skip` (the output folders, which may hold an earlier
+// run's crops). An unreadable folder adds one refused entry. A picture file is a regular file with
+// a picture's extension (IsPictureName), or else one whose first bytes are those of a picture this
+// build reads.
 void FindPictures(const std::string& arg, const std::vector<std::filesystem::path>& skip,
                   std::vector<Found>& out);
 
+// Whether a file name has the extension of a picture this build reads (.bmp; with libvips also
+// .jpg, .jpeg, .jpe, .png, .webp, .tif, .tiff, .gif, .heic, .heif, .avif), in any case.
+bool IsPictureName(const std::filesystem::path& path);
+
+// Whether the regular file at `path` starts like a picture this build reads. Opened without
+// blocking; anything but a regular file is not a picture.
+bool StartsLikePicture(const std::filesystem::path& path);
+
 // The jobs of this shard. Output names are decided on the whole list, so every shard refuses the
 // same pictures: the second of two pictures that want one output name, and a picture with no
-// file name.
+// file name. With `outputExtension`, each output name takes that extension in place of its own.
 std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& options);
 
 // The same 64-bit FNV-1a on every machine and in every run, so shares are stable.
