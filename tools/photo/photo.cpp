@@ -297,6 +297,7 @@ int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, Ph
 
 Format OutputFormat(const std::string& outputName, const PhotoOptions& options,
                     const PhotoInfo& info) {
+  if (!BuiltWithVips()) return Format::kBMP;  // as before libvips: a BMP whatever the name
   if (options.format != Format::kUnknown) return options.format;
   const Format byName = FormatOfName(outputName);
   if (byName != Format::kUnknown) return byName;

@@ -74,7 +74,8 @@ int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, Ph
               std::string& error);
 
 // The format a crop written under `outputName` gets: --format, else the name's extension, else the
-// input's format (BMP for a BMP input: any other name gives a BMP, as before).
+// input's format (BMP for a BMP input: any other name gives a BMP, as before). A build without
+// libvips writes BMP whatever the name, as before.
 Format OutputFormat(const std::string& outputName, const PhotoOptions& options,
                     const PhotoInfo& info);
 
