@@ -1,6 +1,8 @@
 # Sourced by the scripts: makes sure the Debian packages the build and tests need are there.
 # As root it installs what is missing; otherwise it prints the apt-get line and stops.
-BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev libpng-dev python3-pil pkg-config binutils)
+# libvips-dev: the command's other formats; libvips-tools: its `vips` tool, for the photo tests.
+BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev libpng-dev python3-pil pkg-config binutils
+                  libvips-dev libvips-tools)
 
 bmpface_ensure_packages() {
   local missing=() p

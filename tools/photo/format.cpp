@@ -28,7 +28,26 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// The loaders bmpface uses, each for the format its first bytes show.
+struct Loader {
+  Format format;
+  const char* name;
+};
+constexpr Loader kLoaders[] = {
+    {Format::kJPEG, "VipsForeignLoadJpegSource"}, {Format::kPNG, "VipsForeignLoadPngSource"},
+    {Format::kWebP, "VipsForeignLoadWebpSource"}, {Format::kTIFF, "VipsForeignLoadTiffSource"},
+    {Format::kGIF, "VipsForeignLoadNsgifSource"}, {Format::kHEIF, "VipsForeignLoadHeifSource"},
+    {Format::kAVIF, "VipsForeignLoadHeifSource"},
+};
+
 }  // namespace
+
+bool IsLoaderInUse(const char* loader, Format format) {
+  for (const Loader& l : kLoaders) {
+    if (l.format == format && loader != nullptr && std::strcmp(l.name, loader) == 0) return true;
+  }
+  return false;
+}
 
 Format SniffFormat(const uint8_t* head, size_t size) {
   if (head == nullptr) return Format::kUnknown;

@@ -33,6 +33,10 @@ inline bool NeedsVips(Format format) {
   return format != Format::kBMP && format != Format::kUnknown;
 }
 
+// Whether `loader` (a libvips loader's type name) is the one bmpface uses for `format`: JPEG, PNG,
+// WebP, TIFF, GIF and HEIF/AVIF each have one; every other loader is refused.
+bool IsLoaderInUse(const char* loader, Format format);
+
 // Lossy formats, which take --quality.
 inline bool IsLossy(Format format) {
   return format == Format::kJPEG || format == Format::kWebP || format == Format::kHEIF ||

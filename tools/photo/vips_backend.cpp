@@ -62,19 +62,6 @@ class Ref {
 };
 using Image = Ref<VipsImage>;
 
-// The loaders bmpface uses, each for the format its first bytes show. Every other loader is
-// refused, whether libvips marks it untrusted or not.
-struct Allowed {
-  Format format;
-  const char* loader;
-};
-constexpr Allowed kAllowed[] = {
-    {Format::kJPEG, "VipsForeignLoadJpegSource"}, {Format::kPNG, "VipsForeignLoadPngSource"},
-    {Format::kWebP, "VipsForeignLoadWebpSource"}, {Format::kTIFF, "VipsForeignLoadTiffSource"},
-    {Format::kGIF, "VipsForeignLoadNsgifSource"}, {Format::kHEIF, "VipsForeignLoadHeifSource"},
-    {Format::kAVIF, "VipsForeignLoadHeifSource"},
-};
-
 // libvips' error text (cleared), on one line, after `what`.
 std::string VipsError(const char* what) {
   std::string text = what;
@@ -253,11 +240,9 @@ bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Dec
     error = VipsError("not a picture bmpface reads");
     return false;
   }
-  bool allowed = false;
-  for (const Allowed& a : kAllowed) {
-    allowed = allowed || (a.format == format && std::strcmp(a.loader, loader) == 0);
-  }
-  if (!allowed) {
+  // Only the loader in use for the format the first bytes show: every other one is refused,
+  // whether libvips marks it untrusted or not.
+  if (!IsLoaderInUse(loader, format)) {
     error = std::string("not a picture bmpface reads (libvips would use ") + loader + ")";
     return false;
   }
