@@ -230,7 +230,7 @@ class Drawing {
     int32_t widest = 0;
     for (const LegendEntry& e : legend) {
       const Box text = TextBox(0, 0, e.text, s);
-      widest = std::max(widest, swatch + 2 * s + (text.x1 - text.x0 + 1));
+      widest = std::max(widest, swatch + 3 * s + (text.x1 - text.x0 + 1));
     }
     const int32_t column = widest + 4 * s;
     width_ = std::max(pictureW_, column + 2 * pad);
@@ -269,7 +269,7 @@ class Drawing {
       int32_t textX = x;
       if (e.swatch) {
         out_.Fill(x, y, x + swatch - 1, y + swatch - 1, e.colour);
-        textX += swatch + 2 * s;
+        textX += swatch + 3 * s;
       }
       out_.Text(textX, y, e.text, s, kText, kLegendBack);
     }

@@ -1,5 +1,8 @@
 #include "photo/orient.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace bmpface::photo {
 namespace {
 
@@ -31,15 +34,21 @@ void Place(const UprightTarget& t, const uint8_t* rows, size_t stride, int32_t t
     return;
   }
   // A stored column is an upright row: stored column sx is upright row sx (5, 6) or w-1-sx (7, 8),
-  // and stored row sy is upright column sy (5, 8) or h-1-sy (6, 7). Walking the columns of this
-  // band of rows writes a run of `count` neighbouring pixels of each upright row.
+  // and stored row sy is upright column sy (5, 8) or h-1-sy (6, 7). The band is walked in tiles
+  // of kTile stored columns, so the upright rows being written stay in the cache while each of
+  // the band's rows is read once.
+  constexpr size_t kTile = 32;
   const bool reverseRows = o == 7 || o == 8, reverseColumns = o == 6 || o == 7;
-  for (size_t sx = 0; sx < w; ++sx) {
-    uint8_t* to = t.pixels + (reverseRows ? w - 1 - sx : sx) * t.rowStride;
-    const uint8_t* from = rows + sx * kBands;
-    for (int32_t k = 0; k < count; ++k, from += stride) {
+  const ptrdiff_t step = reverseRows ? -static_cast<ptrdiff_t>(t.rowStride)
+                                     : static_cast<ptrdiff_t>(t.rowStride);
+  for (size_t sx0 = 0; sx0 < w; sx0 += kTile) {
+    const size_t n = std::min(kTile, w - sx0);
+    uint8_t* const firstRow = t.pixels + (reverseRows ? w - 1 - sx0 : sx0) * t.rowStride;
+    for (int32_t k = 0; k < count; ++k) {
       const size_t sy = static_cast<size_t>(top + k);
-      Put<kBands>(to + (reverseColumns ? h - 1 - sy : sy) * kBands, from);
+      const uint8_t* from = rows + static_cast<size_t>(k) * stride + sx0 * kBands;
+      uint8_t* to = firstRow + (reverseColumns ? h - 1 - sy : sy) * kBands;
+      for (size_t j = 0; j < n; ++j, from += kBands, to += step) Put<kBands>(to, from);
     }
   }
 }

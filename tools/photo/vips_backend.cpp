@@ -153,7 +153,8 @@ bool ToSRGB8(VipsImage* in, Image& out, std::string& conversion, std::string& er
   bool converted = false;
   if (vips_image_get_typeof(in, VIPS_META_ICC_NAME) != 0) {
     Image t;
-    if (vips_icc_transform(in, t.out(), "srgb", "embedded", TRUE, "depth", 8, nullptr) == 0) {
+    if (vips_icc_transform(in, t.out(), "srgb", "embedded", TRUE, "depth", 8, "intent",
+                           VIPS_INTENT_RELATIVE, nullptr) == 0) {
       current = std::move(t);
       conversion = std::string("embedded ICC profile (") + space + ") to sRGB";
       converted = true;
