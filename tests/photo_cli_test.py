@@ -351,6 +351,11 @@ def check_odd_inputs():
     done = run(path("odd-reference.jpg"), path("no/such/folder/face.jpg"))
     if done.returncode != 4:
         fail("unwritable output: %d" % done.returncode)
+    # A full disk: status 4, and the device is left alone.
+    if os.path.exists("/dev/full"):
+        done = run(path("odd-reference.jpg"), "/dev/full")
+        if done.returncode != 4 or not stat.S_ISCHR(os.stat("/dev/full").st_mode):
+            fail("full disk: %d" % done.returncode)
     del reference
 
 
