@@ -1,6 +1,7 @@
 #include "opencv_pipeline.h"
 
 #include <cstdint>
+#include <string>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -126,9 +127,21 @@ bool CvDetectFace(const cv::Mat& picture, cv::Rect& rect, bool* labelsInScanOrde
   return true;
 }
 
+namespace {
+
+bool EndsWith(const std::string& text, const char* end) {
+  const size_t n = std::char_traits<char>::length(end);
+  return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
+}
+
+}  // namespace
+
 CvOutcome CvFaceRequest(const std::string& input, const std::string& output, cv::Rect* rect) {
-  // Unchanged keeps a 32-bit picture's four channels, so the crop is written in its own format.
-  const cv::Mat picture = cv::imread(input, cv::IMREAD_UNCHANGED);
+  // A BMP unchanged keeps a 32-bit picture's four channels, so the crop is written in its own
+  // format. Any other picture is read as a photo is (turned upright by its EXIF orientation, as
+  // bmpface does), and a JPEG crop is written at bmpface's quality, 90.
+  const bool bmp = EndsWith(input, ".bmp") || EndsWith(input, ".BMP");
+  const cv::Mat picture = cv::imread(input, bmp ? cv::IMREAD_UNCHANGED : cv::IMREAD_COLOR);
   if (picture.empty() || picture.depth() != CV_8U ||
       (picture.channels() != 3 && picture.channels() != 4)) {
     return kCvLoadFailed;
@@ -136,7 +149,11 @@ CvOutcome CvFaceRequest(const std::string& input, const std::string& output, cv:
   cv::Rect face;
   if (!CvDetectFace(picture, face)) return kCvNoFace;
   if (rect != nullptr) *rect = face;
-  return cv::imwrite(output, picture(face)) ? kCvOk : kCvSaveFailed;
+  std::vector<int> parameters;
+  if (EndsWith(output, ".jpg") || EndsWith(output, ".jpeg")) {
+    parameters = {cv::IMWRITE_JPEG_QUALITY, 90};
+  }
+  return cv::imwrite(output, picture(face), parameters) ? kCvOk : kCvSaveFailed;
 }
 
 }  // namespace bmpface_bench

@@ -22,7 +22,8 @@ void CvSkinMask(const cv::Mat& picture, cv::Mat& mask);
 // which costs one more pass: only for verification).
 bool CvDetectFace(const cv::Mat& picture, cv::Rect& rect, bool* labelsInScanOrder = nullptr);
 
-// The whole request: read `input`, find the face, write its rectangle to `output` as BMP.
+// The whole request: read `input`, find the face, write its rectangle to `output` in the format of
+// its name (a BMP, or a photo's JPEG at quality 90). A photo is turned upright as it is read.
 // `rect` receives the rectangle when one was found.
 CvOutcome CvFaceRequest(const std::string& input, const std::string& output, cv::Rect* rect);
 

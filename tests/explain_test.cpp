@@ -1,7 +1,8 @@
-// bmpface explain draws the library's own decision.
+// bmpface explain draws the library's own decision, legibly at any size.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -24,13 +25,23 @@ using test::BGR;
 constexpr BGR kFaceColour{0, 215, 255};
 constexpr BGR kCandidateColour{40, 230, 40};
 constexpr BGR kRejectedColour{50, 50, 255};
+constexpr BGR kCropColour{255, 60, 255};
+constexpr BGR kInk{255, 255, 255};
 
-int Explain(const std::string& input, const std::string& output) {
-  const std::string command =
-      std::string(BMPFACE_CLI) + " explain '" + input + "' '" + output + "' >/dev/null";
+// A picture is drawn enlarged, whole pixels to a k x k block, until its longer side has 480.
+int32_t Magnification(int32_t width, int32_t height) {
+  const int32_t longSide = std::max(width, height);
+  return std::max<int32_t>(1, (480 + longSide - 1) / longSide);
+}
+
+int Explain(const std::string& input, const std::string& output, const std::string& options = "") {
+  const std::string command = std::string(BMPFACE_CLI) + " explain '" + input + "' '" + output +
+                              "' " + options + " >/dev/null";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+bool Is(const uint8_t* p, BGR c) { return p[0] == c.b && p[1] == c.g && p[2] == c.r; }
 
 // Every pixel of the inclusive box's outermost ring has `colour`; reports the first that has not.
 void ExpectRing(const BMPImage& image, int32_t x0, int32_t y0, int32_t x1, int32_t y1, BGR colour,
@@ -40,28 +51,50 @@ void ExpectRing(const BMPImage& image, int32_t x0, int32_t y0, int32_t x1, int32
       if (x != x0 && x != x1 && y != y0 && y != y1) continue;
       const uint8_t* p = PixelAt(image, x, y);
       ASSERT_NE(p, nullptr) << what << " leaves the picture at " << x << "," << y;
-      ASSERT_TRUE(p[0] == colour.b && p[1] == colour.g && p[2] == colour.r)
-          << what << " at " << x << "," << y << ": " << int{p[2]} << " " << int{p[1]} << " "
-          << int{p[0]} << " (RGB)";
+      ASSERT_TRUE(Is(p, colour)) << what << " at " << x << "," << y << ": " << int{p[2]} << " "
+                                 << int{p[1]} << " " << int{p[0]} << " (RGB)";
     }
   }
 }
 
-// Explains `picture` into a BMP and checks that the bold rectangle is the library's. Returns the
-// loaded explanation (release with FreeBMP).
-BMPImage ExplainAndCheckRectangle(const std::string& input, const test::TempDir& dir) {
+// The ring of a rectangle of the picture, on the enlarged drawing.
+void ExpectRectRing(const BMPImage& image, const FaceRect& r, int32_t k, BGR colour,
+                    const char* what) {
+  ExpectRing(image, r.x * k, r.y * k, (r.x + r.width) * k - 1, (r.y + r.height) * k - 1, colour,
+             what);
+}
+
+// Explains `input` into a BMP and checks that the bold rectangle is the library's, enlarged `k`
+// times, with the legend below the picture. Returns the loaded explanation (release with FreeBMP).
+BMPImage ExplainAndCheckRectangle(const std::string& input, const test::TempDir& dir, int32_t& k) {
   BMPImage source, explained{};
   FaceRect rect{};
   EXPECT_EQ(LoadBMP(input.c_str(), source), 1);
   EXPECT_EQ(DetectFace(source, rect), 1);
+  k = Magnification(source.width, source.height);
   EXPECT_EQ(Explain(input, dir.Path("explained.bmp")), 0);
   EXPECT_EQ(LoadBMP(dir.Path("explained.bmp").c_str(), explained), 1);
-  EXPECT_EQ(explained.width, source.width);
-  EXPECT_EQ(explained.height, source.height);
-  ExpectRing(explained, rect.x, rect.y, rect.x + rect.width - 1, rect.y + rect.height - 1,
-             kFaceColour, "face rectangle");
+  EXPECT_GE(explained.width, source.width * k);
+  EXPECT_GT(explained.height, source.height * k);  // the legend
+  ExpectRectRing(explained, rect, k, kFaceColour, "face rectangle");
   FreeBMP(source);
   return explained;
+}
+
+// The rows of the legend band (below the picture) that hold ink, as runs: [first, last] pairs.
+std::vector<std::pair<int32_t, int32_t>> InkRuns(const BMPImage& image, int32_t top) {
+  std::vector<std::pair<int32_t, int32_t>> runs;
+  for (int32_t y = top; y < image.height; ++y) {
+    bool ink = false;
+    for (int32_t x = 0; x < image.width && !ink; ++x) ink = Is(PixelAt(image, x, y), kInk);
+    if (!ink) continue;
+    if (!runs.empty() && runs.back().second == y - 1) {
+      runs.back().second = y;
+    } else {
+      runs.emplace_back(y, y);
+    }
+  }
+  return runs;
 }
 
 TEST(Explain, OutlinesCandidatesAndRejectsAndDrawsTheLibrarysRectangle) {
@@ -71,20 +104,70 @@ TEST(Explain, OutlinesCandidatesAndRejectsAndDrawsTheLibrarysRectangle) {
   picture.Fill(5, 150, 14, 159, test::kSkin);    // 10 x 10: too small to be outlined
   test::TempDir dir;
   test::WriteFile(dir.Path("in.bmp"), test::EncodeBMP(picture));
-  BMPImage explained = ExplainAndCheckRectangle(dir.Path("in.bmp"), dir);
+  int32_t k = 0;
+  BMPImage explained = ExplainAndCheckRectangle(dir.Path("in.bmp"), dir, k);
+  EXPECT_EQ(k, 3);
   // Bottom edges, which neither the rectangle nor a label covers.
-  ExpectRing(explained, 40, 79, 79, 79, kCandidateColour, "chosen region");
-  ExpectRing(explained, 95, 159, 194, 159, kRejectedColour, "rejected region");
+  ExpectRing(explained, 40 * k, 80 * k - 1, 80 * k - 1, 80 * k - 1, kCandidateColour,
+             "chosen region");
+  ExpectRing(explained, 95 * k, 160 * k - 1, 195 * k - 1, 160 * k - 1, kRejectedColour,
+             "rejected region");
   // A region below 30 x 30 is only tinted: its edge looks like its middle.
-  const uint8_t* middle = PixelAt(explained, 10, 155);
-  ExpectRing(explained, 5, 159, 14, 159, {middle[0], middle[1], middle[2]}, "small region");
+  const uint8_t* middle = PixelAt(explained, 10 * k, 155 * k);
+  ExpectRing(explained, 5 * k, 160 * k - 1, 15 * k - 1, 160 * k - 1,
+             {middle[0], middle[1], middle[2]}, "small region");
   FreeBMP(explained);
+}
+
+TEST(Explain, DrawsTheFramedCropToo) {
+  test::Picture picture(600, 600);
+  picture.Fill(200, 100, 299, 219, test::kSkin);
+  test::TempDir dir;
+  test::WriteFile(dir.Path("in.bmp"), test::EncodeBMP(picture));
+  ASSERT_EQ(Explain(dir.Path("in.bmp"), dir.Path("x.bmp"), "--margin 0.25 --aspect 1:1"), 0);
+  BMPImage explained{};
+  ASSERT_EQ(LoadBMP(dir.Path("x.bmp").c_str(), explained), 1);
+  // Face: 190 52 120 108; margin 30 and 27: 160 25 180 162; square about its centre: 160 16 180
+  // 180.
+  ExpectRectRing(explained, {160, 16, 180, 180}, 1, kCropColour, "framed crop");
+  ExpectRectRing(explained, {190, 52, 120, 108}, 1, kFaceColour, "face rectangle");
+  FreeBMP(explained);
+}
+
+// Legible on a tiny picture (drawn enlarged) and on a 12-megapixel one: glyphs of the legend at
+// least 14 pixels tall on the first, 0.8 % of the height on the second, and the legend's lines
+// (the face, the colours, the seven tests) all there.
+TEST(Explain, LegibleAt40x40And4000x3000) {
+  const struct {
+    int32_t width, height;
+    test::Box face;
+    int32_t minGlyph;
+  } cases[] = {{40, 40, {4, 2, 36, 34}, 14}, {4000, 3000, {1500, 600, 2299, 1599}, 24}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    test::Picture picture(c.width, c.height);
+    picture.Fill(c.face.x0, c.face.y0, c.face.x1, c.face.y1, test::kSkin);
+    test::TempDir dir;
+    test::WriteFile(dir.Path("in.bmp"), test::EncodeBMP(picture));
+    int32_t k = 0;
+    BMPImage explained = ExplainAndCheckRectangle(dir.Path("in.bmp"), dir, k);
+    const auto runs = InkRuns(explained, c.height * k);
+    ASSERT_FALSE(runs.empty());
+    for (const auto& run : runs) {
+      EXPECT_GE(run.second - run.first + 1, c.minGlyph) << "glyphs at row " << run.first;
+    }
+    // 3 lines of figures, 5 colours, 7 tests: 15 lines, in at most 3 columns.
+    EXPECT_GE(runs.size(), 5u);
+    FreeBMP(explained);
+  }
 }
 
 TEST(Explain, SampleAsBMPAndPNG) {
   const std::string sample = test::SourceDir() + "/examples/hopper.bmp";
   test::TempDir dir;
-  BMPImage explained = ExplainAndCheckRectangle(sample, dir);
+  int32_t k = 0;
+  BMPImage explained = ExplainAndCheckRectangle(sample, dir, k);
+  EXPECT_EQ(k, 1);
 #ifdef BMPFACE_HAVE_PNG
   // The PNG holds the same pixels.
   ASSERT_EQ(Explain(sample, dir.Path("explained.png")), 0);

@@ -6,12 +6,14 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "batch/plan.h"
 #include "batch/report.h"
 #include "batch/runner.h"
+#include "explain/draw.h"
 #include "json.h"
 
 namespace bmpface::cli {
@@ -41,7 +43,7 @@ TEST(PlanJobs, NamesRefusalsAndShards) {
     PlanOptions options;
     std::vector<std::string> want;
   } cases[] = {
-      {"crops only", {"out", "", 0, 1}, {
+      {"crops only", {"out", "", 0, 1, ""}, {
           "in/a.bmp -> out/a.bmp |  | ",
           "in/sub/b.bmp -> out/sub/b.bmp |  | ",
           "other/a.bmp -> out/a.bmp |  | same output name as in/a.bmp",
@@ -49,7 +51,7 @@ TEST(PlanJobs, NamesRefusalsAndShards) {
           "in/locked ->  |  | cannot read this folder: denied",
           "x/./c.bmp -> out/c.bmp |  | ",
           "y/c.bmp -> out/c.bmp |  | same output name as x/./c.bmp"}},
-      {"with rejects", {"out/", "no", 0, 1}, {
+      {"with rejects", {"out/", "no", 0, 1, ""}, {
           "in/a.bmp -> out/a.bmp | no/a.bmp | ",
           "in/sub/b.bmp -> out/sub/b.bmp | no/sub/b.bmp | ",
           "other/a.bmp -> out/a.bmp | no/a.bmp | same output name as in/a.bmp",
@@ -59,15 +61,24 @@ TEST(PlanJobs, NamesRefusalsAndShards) {
           "y/c.bmp -> out/c.bmp | no/c.bmp | same output name as x/./c.bmp"}},
       // A shard keeps its pictures' refusals as the whole list decides them: other/a.bmp is
       // refused although the picture that owns its name is in the other shard.
-      {"shard 0 of 2", {"out", "", 0, 2}, {
+      {"shard 0 of 2", {"out", "", 0, 2, ""}, {
           "other/a.bmp -> out/a.bmp |  | same output name as in/a.bmp"}},
-      {"shard 1 of 2", {"out", "", 1, 2}, {
+      {"shard 1 of 2", {"out", "", 1, 2, ""}, {
           "in/a.bmp -> out/a.bmp |  | ",
           "in/sub/b.bmp -> out/sub/b.bmp |  | ",
           "in/.. ->  |  | names no file",
           "in/locked ->  |  | cannot read this folder: denied",
           "x/./c.bmp -> out/c.bmp |  | ",
           "y/c.bmp -> out/c.bmp |  | same output name as x/./c.bmp"}},
+      // --format: every crop takes the format's extension; rejects keep their names.
+      {"with --format png", {"out", "no", 0, 1, ".png"}, {
+          "in/a.bmp -> out/a.png | no/a.bmp | ",
+          "in/sub/b.bmp -> out/sub/b.png | no/sub/b.bmp | ",
+          "other/a.bmp -> out/a.png | no/a.bmp | same output name as in/a.bmp",
+          "in/.. ->  |  | names no file",
+          "in/locked ->  |  | cannot read this folder: denied",
+          "x/./c.bmp -> out/c.png | no/c.bmp | ",
+          "y/c.bmp -> out/c.png | no/c.bmp | same output name as x/./c.bmp"}},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -133,7 +144,7 @@ TEST(Report, EveryWayOfLosingLinesIsAnError) {
                {"folder removed", kRemoved},
                {"/dev/full", kDevice},
                {"a link", kLink}};
-  const Job job{"photos/a.bmp", "a.bmp", "out/a.bmp", "", ""};
+  const Job job{"photos/a.bmp", "a.bmp", "a.bmp", "out/a.bmp", "", ""};
   JobResult result;
   result.hasRect = true;
   result.written = job.output;
@@ -177,6 +188,41 @@ TEST(Report, EveryWayOfLosingLinesIsAnError) {
     EXPECT_NE((error + recorder.ReportError()).find("r.jsonl"), std::string::npos);
     std::filesystem::remove_all(top);
   }
+}
+
+// explain's labels: wherever the regions lie, no two placed labels overlap, every placed label lies
+// in the picture, and a label goes inside its region's top-left corner when there is room.
+TEST(PlaceLabels, NeverOverlapAndStayInThePicture) {
+  std::mt19937 random(14);
+  const Box bounds{0, 0, 639, 479};
+  for (int round = 0; round < 200; ++round) {
+    std::vector<LabelRequest> labels;
+    const int count = 1 + static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i) {
+      const int32_t x0 = static_cast<int32_t>(random() % 600),
+                    y0 = static_cast<int32_t>(random() % 440);
+      const int32_t w = 30 + static_cast<int32_t>(random() % 200),
+                    h = 30 + static_cast<int32_t>(random() % 200);
+      labels.push_back({{x0, y0, std::min(x0 + w, 639), std::min(y0 + h, 479)},
+                        12 * (1 + static_cast<int32_t>(random() % 10)),
+                        18,
+                        8});
+    }
+    const std::vector<Box> placed = PlaceLabels(labels, bounds);
+    ASSERT_EQ(placed.size(), labels.size());
+    for (size_t i = 0; i < placed.size(); ++i) {
+      if (placed[i].Empty()) continue;
+      EXPECT_TRUE(placed[i].x0 >= 0 && placed[i].y0 >= 0 && placed[i].x1 <= 639 &&
+                  placed[i].y1 <= 479);
+      for (size_t j = 0; j < i; ++j) {
+        ASSERT_FALSE(!placed[j].Empty() && Overlap(placed[i], placed[j]))
+            << round << ": " << i << ", " << j;
+      }
+    }
+  }
+  // Alone, a label sits inside its region's top-left corner, `gap` pixels in.
+  const std::vector<Box> one = PlaceLabels({{{100, 100, 300, 300}, 60, 18, 8}}, bounds);
+  EXPECT_TRUE(one[0].x0 == 108 && one[0].y0 == 108 && one[0].x1 == 167 && one[0].y1 == 125);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // `bmpface INPUT OUTPUT` and `bmpface --detect INPUT...`: one request per picture, through the
-// library's own request function on the paths' bytes.
-#include <cerrno>
+// library's own request function on the paths' bytes, with the photo layer's hooks (any format
+// the build reads, upright, framed, written in the format asked for).
 #include <cstdio>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "api/outcomes.h"
@@ -11,41 +10,57 @@
 #include "command.h"
 #include "files.h"
 #include "json.h"
+#include "photo/options.h"
+#include "photo/photo.h"
 
 namespace bmpface::cli {
 namespace {
 
+using photo::PhotoOptions;
+using photo::PhotoRequest;
+
+// Why the picture could not be loaded: the photo layer's words, else what the file is.
+std::string LoadReason(const PhotoRequest& request, const std::string& input) {
+  return request.error.empty() ? LoadFailureReason(input) : request.error;
+}
+
 struct CropContext {
+  PhotoRequest* request;
   const std::string* input;
   bool overwrite;
-  int reason;  // errno of a failed write
 };
 
-// The library's writer, unless the output has become the input meanwhile.
+// The photo layer's save, unless the output has become the input since the command started.
 int SaveUnlessInput(void* context, const char* output, const BMPImage& crop) {
   CropContext& c = *static_cast<CropContext*>(context);
   if (!c.overwrite && SameFile(*c.input, output)) {
-    c.reason = EEXIST;
+    c.request->error = "it is the input itself";
     return 0;
   }
-  errno = 0;
-  const int saved = SaveBMP(output, crop);
-  c.reason = errno;
-  return saved;
+  return photo::PhotoSaveHook(c.request, output, crop);
 }
 
 // The export's behaviour on byte paths: the same statuses and the same lines on standard output,
 // plus the file and the reason on standard error. Unlike the export, it does not replace its own
 // input unless asked to.
-int Crop(const std::string& input, const std::string& output, bool overwrite) {
+int Crop(const std::string& input, const std::string& output, const PhotoOptions& options,
+         bool overwrite) {
   if (!overwrite && SameFile(input, output)) {
     std::fprintf(stderr, "bmpface: %s is the input itself; give --overwrite to replace it\n",
                  output.c_str());
     return kExitUsage;
   }
-  CropContext context{&input, overwrite, 0};
-  RequestHooks hooks{};
+  PhotoRequest request;
+  request.options = &options;
+  CropContext context{&request, &input, overwrite};
+  RequestHooks hooks = photo::PhotoHooks(request);
   hooks.context = &context;
+  hooks.load = [](void* c, const char* path, BMPImage& image) {
+    return photo::PhotoLoadHook(static_cast<CropContext*>(c)->request, path, image);
+  };
+  hooks.face = [](void* c, const BMPImage& source, FaceRect& rect) {
+    return photo::PhotoFaceHook(static_cast<CropContext*>(c)->request, source, rect);
+  };
   hooks.save = SaveUnlessInput;
   const Outcome outcome = RunRequest(input.c_str(), output.c_str(), &hooks, nullptr);
   const OutcomeFacts& facts = FactsOf(outcome);
@@ -54,27 +69,26 @@ int Crop(const std::string& input, const std::string& output, bool overwrite) {
     std::fflush(stdout);
   }
   if (outcome == Outcome::kLoadFailed) {
-    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(), LoadFailureReason(input).c_str());
+    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(), LoadReason(request, input).c_str());
   } else if (outcome == Outcome::kSaveFailed) {
     std::fprintf(stderr, "bmpface: cannot write %s: %s\n", output.c_str(),
-                 context.reason == EEXIST ? "it became the input"
-                 : context.reason != 0    ? std::generic_category().message(context.reason).c_str()
-                                          : "the picture cannot be written");
+                 request.error.empty() ? FactsOf(outcome).reason : request.error.c_str());
   } else if (outcome == Outcome::kDone) {
     std::fprintf(stderr, "bmpface: face written to %s\n", output.c_str());
   }
   return facts.exitCode;
 }
 
-int StopAfterDetection(void*, const BMPImage&, FaceRect&) { return 0; }
-
-// Prints the face rectangle of each picture. Exit status: the worst outcome among them (a picture
-// that cannot be loaded is worse than one without a face).
-int Detect(const std::vector<std::string>& inputs, bool json) {
-  RequestHooks hooks{};
-  hooks.face = StopAfterDetection;
+// Prints the face rectangle of each picture (the framed one when framing is asked for), in the
+// upright picture's coordinates. Exit status: the worst outcome among them (a picture that cannot
+// be loaded is worse than one without a face).
+int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions& options) {
   int worst = 0;
   for (const std::string& input : inputs) {
+    PhotoRequest request;
+    request.options = &options;
+    request.stopAfterFace = true;
+    const RequestHooks hooks = photo::PhotoHooks(request);
     FaceRect rect{};
     const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &rect);
     const OutcomeFacts& facts = FactsOf(outcome);
@@ -86,13 +100,14 @@ int Detect(const std::vector<std::string>& inputs, bool json) {
       JsonLine object;
       object.Name("path", input).String("status", facts.word);
       if (outcome == Outcome::kFaceFound) object.Rect(rect);
+      if (outcome == Outcome::kLoadFailed) object.String("error", LoadReason(request, input));
       line = object.Finish();
     } else if (outcome == Outcome::kFaceFound) {
       line = input + ": " + std::to_string(rect.x) + " " + std::to_string(rect.y) + " " +
              std::to_string(rect.width) + " " + std::to_string(rect.height) + "\n";
     } else {
       line = input + ": " +
-             (outcome == Outcome::kNoFace ? std::string("no face") : LoadFailureReason(input)) +
+             (outcome == Outcome::kNoFace ? std::string("no face") : LoadReason(request, input)) +
              "\n";
     }
     std::fputs(line.c_str(), stdout);
@@ -104,7 +119,9 @@ int Detect(const std::vector<std::string>& inputs, bool json) {
 
 int RunSingle(int argc, char** argv) {
   CLI::App app{
-      "Finds the face in a 24- or 32-bit BMP picture by skin colour and writes it as a new BMP.\n"
+      "Finds the face in a picture by skin colour and writes it as a new picture: BMP of any "
+      "depth, and with libvips JPEG, PNG, WebP, TIFF, GIF and HEIF, turned upright by their "
+      "EXIF orientation. The crop is written in the output name's format.\n"
       "Exit status: 0 done, 1 input not loadable, 2 no face, 3 no memory for the crop,\n"
       "4 output not writable, 64 wrong command line.",
       "bmpface"};
@@ -112,21 +129,27 @@ int RunSingle(int argc, char** argv) {
       "More:\n"
       "  bmpface batch PATH... --out DIR    crop many pictures at once (bmpface batch --help)\n"
       "  bmpface explain INPUT OUTPUT.png   draw how the face was chosen (bmpface explain --help)");
-  app.set_version_flag("--version", "bmpface " BMPFACE_VERSION);
+  app.set_version_flag("--version", [] {
+    return std::string("bmpface " BMPFACE_VERSION "\n") + photo::PhotoSupport();
+  });
   std::vector<std::string> paths;
   bool detect = false;
   bool json = false;
   bool overwrite = false;
+  PhotoOptions options;
   app.add_option("paths", paths, "INPUT OUTPUT, or with --detect one or more INPUTs")->required();
-  app.add_flag("--detect", detect, "print each picture's face rectangle: x y width height");
+  app.add_flag("--detect", detect,
+               "print each picture's face rectangle: x y width height (framed, with the framing "
+               "options)");
   app.add_flag("--json", json, "with --detect: one JSON object per line");
   app.add_flag("--overwrite", overwrite, "let OUTPUT be INPUT itself (refused otherwise)");
+  photo::AddPhotoOptions(app, options);
   const int parsed = ParseCommandLine(app, argc, argv, [&] {
     if (!detect && paths.size() != 2) throw CLI::ValidationError("expected INPUT OUTPUT");
     if (json && !detect) throw CLI::ValidationError("--json needs --detect");
   });
   if (parsed >= 0) return parsed;
-  return detect ? Detect(paths, json) : Crop(paths[0], paths[1], overwrite);
+  return detect ? Detect(paths, json, options) : Crop(paths[0], paths[1], options, overwrite);
 }
 
 }  // namespace bmpface::cli

@@ -164,7 +164,7 @@ int RunBatch(int argc, char** argv) {
   std::set<std::pair<std::string, fs::path>> targets;
   for (const Job& job : plan) {
     if (!job.refused.empty()) continue;
-    targets.insert({options.out, job.name.parent_path()});
+    targets.insert({options.out, job.outputName.parent_path()});
     if (!options.reject.empty()) targets.insert({options.reject, job.name.parent_path()});
   }
   size_t stale = 0;

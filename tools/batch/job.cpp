@@ -54,7 +54,7 @@ struct SaveContext {
 int SaveWhole(void* context, const char*, const BMPImage& crop) {
   SaveContext& c = *static_cast<SaveContext*>(context);
   const auto fill = [&](int fd, std::string& error) { return FillWithBMP(fd, crop, error); };
-  return WriteWhole({c.settings->out, c.job->name}, *c.settings->inputs, fill, c.error) ? 1 : 0;
+  return WriteWhole({c.settings->out, c.job->outputName}, *c.settings->inputs, fill, c.error) ? 1 : 0;
 }
 
 int StopAfterDetection(void*, const BMPImage&, FaceRect&) { return 0; }

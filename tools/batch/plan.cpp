@@ -1,6 +1,10 @@
 #include "batch/plan.h"
 
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -10,17 +14,17 @@
 #include <system_error>
 
 #include "batch/write.h"
+#include "photo/format.h"
+#include "photo/photo.h"
 
 namespace fs = std::filesystem;
 
 namespace bmpface::cli {
 namespace {
 
-bool IsBMPName(const fs::path& path) {
-  std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".bmp";
+// Formats this build reads: BMP always, the others with libvips.
+bool Readable(photo::Format format) {
+  return format == photo::Format::kBMP || (photo::BuiltWithVips() && photo::NeedsVips(format));
 }
 
 }  // namespace
@@ -32,6 +36,30 @@ fs::path NameBelow(const fs::path& path, const fs::path& base) {
   const fs::path name = fs::absolute(path, ec).lexically_normal().lexically_relative(from);
   if (ec || name.empty() || *name.begin() == ".." || name == ".") return {};
   return name;
+}
+
+bool IsPictureName(const fs::path& path) {
+  return Readable(photo::FormatOfName(path.filename().string()));
+}
+
+bool StartsLikePicture(const fs::path& path) {
+#ifdef _WIN32
+  std::ifstream file(path, std::ios::binary);
+  char head[photo::kSniffBytes];
+  file.read(head, sizeof head);
+  const size_t got = static_cast<size_t>(file.gcount());
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  char head[photo::kSniffBytes];
+  ssize_t n = -1;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
+  ::close(fd);
+  if (n <= 0) return false;
+  const size_t got = static_cast<size_t>(n);
+#endif
+  return Readable(photo::SniffFormat(reinterpret_cast<const uint8_t*>(head), got));
 }
 
 void FindPictures(const std::string& arg, const std::vector<fs::path>& skip,
@@ -62,7 +90,7 @@ void FindPictures(const std::string& arg, const std::vector<fs::path>& skip,
       for (const fs::path& s : skip) {
         if (fs::equivalent(path, s, ignored)) it.disable_recursion_pending();
       }
-    } else if (it->is_regular_file(ignored) && IsBMPName(path)) {
+    } else if (it->is_regular_file(ignored) && (IsPictureName(path) || StartsLikePicture(path))) {
       found.push_back(named(path, path.lexically_relative(root)));
     }
     it.increment(ec);
@@ -78,7 +106,7 @@ std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& op
   std::map<std::string, std::string> owners;  // output name -> the input that has it
   std::vector<Job> plan;
   for (const Found& f : found) {
-    Job job{f.input, f.name.lexically_normal(), "", "", f.refused};
+    Job job{f.input, f.name.lexically_normal(), {}, "", "", f.refused};
     if (job.refused.empty() && (f.name.empty() || !job.name.has_filename())) {
       job.refused = "names no file";
     }
@@ -89,7 +117,11 @@ std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& op
       job.refused = "its name is kept for the batch's temporary files";
     }
     if (job.refused.empty()) {
-      job.output = (fs::path(options.out) / job.name).lexically_normal().string();
+      // The crop is named after the picture, in the output format when one is forced; the reject
+      // copy is the picture itself and keeps its name.
+      job.outputName = job.name;
+      if (!options.outputExtension.empty()) job.outputName.replace_extension(options.outputExtension);
+      job.output = (fs::path(options.out) / job.outputName).lexically_normal().string();
       if (!options.reject.empty()) {
         job.reject = (fs::path(options.reject) / job.name).lexically_normal().string();
       }

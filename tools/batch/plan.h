@@ -25,7 +25,8 @@ struct Found {
 // One picture's work: where its crop and (with --reject) its copy go, or why it is refused.
 struct Job {
   std::string input;
-  std::filesystem::path name;  // below the output (and reject) folder
+  std::filesystem::path name;        // below the reject folder: the picture's own name
+  std::filesystem::path outputName;  // below the output folder: in the output's format
   std::string output;
   std::string reject;   // empty without --reject
   std::string refused;  // empty when the picture is to be done
@@ -36,13 +37,16 @@ struct PlanOptions {
   std::string reject;  // the folder for pictures without a face; empty for none
   uint64_t shardK = 0;
   uint64_t shardN = 1;
+  std::string outputExtension;  // --format: crops get this extension (".png"); empty: the input's
 };
 
-// Appends the pictures named by `arg`: the path itself, or every *.bmp file below a folder in name
-// order, leaving out the folders in `skip` (the output folders, which may hold an earlier run's
-// crops). A picture's name is its path below `base` when `base` is given (a picture outside it is
-// refused), else its path below the folder it was found in, or its file name when named itself.
-// An unreadable folder adds one refused entry.
+// Appends the pictures named by `arg`: the path itself, or every picture file below a folder in
+// name order, leaving out the folders in `skip` (the output folders, which may hold an earlier
+// run's crops). A picture file is a regular file with a picture's extension (IsPictureName), or
+// else one whose first bytes are those of a picture this build reads. A picture's name is its path
+// below `base` when `base` is given (a picture outside it is refused), else its path below the
+// folder it was found in, or its file name when named itself. An unreadable folder adds one
+// refused entry.
 void FindPictures(const std::string& arg, const std::vector<std::filesystem::path>& skip,
                   const std::string& base, std::vector<Found>& out);
 
@@ -50,9 +54,17 @@ void FindPictures(const std::string& arg, const std::vector<std::filesystem::pat
 // `path` is not below `base`.
 std::filesystem::path NameBelow(const std::filesystem::path& path, const std::filesystem::path& base);
 
+// Whether a file name has the extension of a picture this build reads (.bmp; with libvips also
+// .jpg, .jpeg, .jpe, .png, .webp, .tif, .tiff, .gif, .heic, .heif, .avif), in any case.
+bool IsPictureName(const std::filesystem::path& path);
+
+// Whether the regular file at `path` starts like a picture this build reads. Opened without
+// blocking; anything but a regular file is not a picture.
+bool StartsLikePicture(const std::filesystem::path& path);
+
 // The jobs of this shard. Output names are decided on the whole list, so every shard refuses the
 // same pictures: the second of two pictures that want one output name, and a picture with no
-// file name.
+// file name. With `outputExtension`, each output name takes that extension in place of its own.
 std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& options);
 
 // The same 64-bit FNV-1a on every machine and in every run, so shares are stable.

@@ -56,7 +56,14 @@ constexpr Glyph kFont[] = {
     {'-', {0, 0, 0, 0x1F, 0, 0, 0}},
     {'<', {0x02, 0x04, 0x08, 0x10, 0x08, 0x04, 0x02}},
     {'>', {0x08, 0x04, 0x02, 0x01, 0x02, 0x04, 0x08}},
-    {'?', {0x0E, 0x11, 0x01, 0x02, 0x04, 0, 0x04}},
+    {'%', {0x18, 0x19, 0x02, 0x04, 0x08, 0x13, 0x03}},
+    {'/', {0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x10}},
+    {'(', {0x02, 0x04, 0x08, 0x08, 0x08, 0x04, 0x02}},
+    {')', {0x08, 0x04, 0x02, 0x02, 0x02, 0x04, 0x08}},
+    {'=', {0, 0, 0x1F, 0, 0x1F, 0, 0}},
+    {'+', {0, 0x04, 0x04, 0x1F, 0x04, 0x04, 0}},
+    {'\'', {0x04, 0x04, 0x08, 0, 0, 0, 0}},
+    {'?', {0x0E, 0x11, 0x01, 0x02, 0x04, 0, 0x04}},  // last: stands in for any other character
 };
 
 const Glyph& GlyphFor(char c) {
@@ -92,11 +99,49 @@ void Canvas::Outline(int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t thi
   }
 }
 
+Box TextBox(int32_t x, int32_t y, const std::string& text, int32_t scale) {
+  return {x - scale, y - scale, x + 6 * scale * static_cast<int32_t>(text.size()),
+          y + 8 * scale - 1};
+}
+
+bool Overlap(const Box& a, const Box& b) {
+  return a.x0 <= b.x1 && b.x0 <= a.x1 && a.y0 <= b.y1 && b.y0 <= a.y1;
+}
+
+std::vector<Box> PlaceLabels(const std::vector<LabelRequest>& labels, const Box& bounds) {
+  std::vector<Box> placed(labels.size(), Box{0, 0, -1, -1});
+  std::vector<Box> taken;
+  for (size_t i = 0; i < labels.size(); ++i) {
+    const LabelRequest& l = labels[i];
+    const Box& a = l.anchor;
+    const int32_t w = l.width, h = l.height, g = l.gap;
+    // Inside the top-left corner, just above it, just below it, inside the bottom-left corner,
+    // then the same on the right.
+    const int32_t spots[8][2] = {{a.x0 + g, a.y0 + g},     {a.x0, a.y0 - h - 1},
+                                 {a.x0, a.y1 + 1},         {a.x0 + g, a.y1 - g - h + 1},
+                                 {a.x1 - g - w + 1, a.y0 + g}, {a.x1 - w + 1, a.y0 - h - 1},
+                                 {a.x1 - w + 1, a.y1 + 1}, {a.x1 - g - w + 1, a.y1 - g - h + 1}};
+    for (const auto& spot : spots) {
+      const Box box{spot[0], spot[1], spot[0] + w - 1, spot[1] + h - 1};
+      if (box.x0 < bounds.x0 || box.y0 < bounds.y0 || box.x1 > bounds.x1 || box.y1 > bounds.y1) {
+        continue;
+      }
+      bool free = true;
+      for (const Box& t : taken) free = free && !Overlap(box, t);
+      if (!free) continue;
+      placed[i] = box;
+      taken.push_back(box);
+      break;
+    }
+  }
+  return placed;
+}
+
 void Canvas::Text(int32_t x, int32_t y, const std::string& text, int32_t scale, RGB ink,
                   RGB back) {
   const int32_t advance = 6 * scale;
-  Fill(x - scale, y - scale, x + advance * static_cast<int32_t>(text.size()), y + 8 * scale - 1,
-       back);
+  const Box band = TextBox(x, y, text, scale);
+  Fill(band.x0, band.y0, band.x1, band.y1, back);
   for (size_t i = 0; i < text.size(); ++i) {
     const Glyph& g = GlyphFor(text[i]);
     const int32_t left = x + advance * static_cast<int32_t>(i);

@@ -1,15 +1,16 @@
 // bmpface explain: a picture of how the face rectangle was chosen.
 //
-// The request runs once, through the library's own request function: the canvas is drawn from the
-// mask the search built, the regions are those the search walked, with the tests and scores it
-// gave them, and the rectangle is the one a crop would use. Nothing is computed again here.
+// The request runs once, through the library's own request function with the photo layer's hooks:
+// the canvas is drawn from the mask the search built on the upright pixels, the regions are those
+// the search walked, with the tests and scores it gave them, and the rectangles are the ones a
+// crop would use. Nothing is computed again here.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 #ifdef BMPFACE_HAVE_PNG
 #include <png.h>
@@ -19,6 +20,9 @@
 #include "command.h"
 #include "explain/draw.h"
 #include "image/bmp_header.h"
+#include "photo/backend.h"
+#include "photo/options.h"
+#include "photo/photo.h"
 #include "platform/platform.h"
 
 namespace bmpface::cli {
@@ -28,8 +32,13 @@ constexpr RGB kSkinTint{0, 190, 255};
 constexpr RGB kCandidate{40, 230, 40};
 constexpr RGB kRejected{255, 50, 50};
 constexpr RGB kFaceRect{255, 215, 0};
+constexpr RGB kCropRect{255, 60, 255};
 constexpr RGB kText{255, 255, 255};
 constexpr RGB kTextBack{0, 0, 0};
+constexpr RGB kLegendBack{28, 28, 28};
+
+// A small picture is drawn enlarged, whole pixels to a block, until its longer side has this many.
+constexpr int32_t kMinLongSide = 480;
 
 // Why a region is not a face, by CandidateTest: on the picture, and in words.
 constexpr const char* kFailureLabel[8] = {"",        "1 W<30",   "2 H<30",     "3 W>0.9",
@@ -42,6 +51,14 @@ constexpr const char* kFailureText[8] = {"",
                                          "aspect outside 0.5 to 2",
                                          "less than 0.3 full",
                                          "centre in the lowest 30 % of the picture"};
+constexpr const char* kLegendTest[8] = {"",
+                                        "1 W<30: NARROWER THAN 30 PX",
+                                        "2 H<30: SHORTER THAN 30 PX",
+                                        "3 W>0.9: WIDER THAN 0.9 OF PICTURE",
+                                        "4 H>0.9: TALLER THAN 0.9 OF PICTURE",
+                                        "5 ASPECT: W/H OUTSIDE 0.5 TO 2",
+                                        "6 FILL<0.3: LESS THAN 0.3 FULL",
+                                        "7 LOW: CENTRE IN LOWEST 30 %"};
 
 // What the request showed of its search.
 struct Seen {
@@ -49,7 +66,7 @@ struct Seen {
   bool canvasMade = false;
   std::vector<RegionSeen> regions;  // those of at least 30 x 30 pixels, in scan order
   SearchEnd end = SearchEnd::kNone;
-  bool outOfMemory = false;         // for the canvas or the list of regions
+  bool outOfMemory = false;  // for the canvas or the list of regions
 };
 
 // The picture dimmed to two fifths, its skin pixels tinted.
@@ -57,8 +74,8 @@ void DrawMask(void* context, const BMPImage& image, SkinMaskView mask) {
   Seen& seen = *static_cast<Seen*>(context);
   const int32_t width = image.width, height = image.height;
   try {
-    seen.canvas = Canvas{width, height,
-                         std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+    seen.canvas =
+        Canvas{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
   } catch (const std::bad_alloc&) {
     seen.outOfMemory = true;
     return;
@@ -92,8 +109,6 @@ void KeepRegion(void* context, const RegionSeen& region) {
 
 void KeepEnd(void* context, SearchEnd end) { static_cast<Seen*>(context)->end = end; }
 
-int StopAfterDetection(void*, const BMPImage&, FaceRect&) { return 0; }
-
 // Through the library's BMP writer: 24 bits, bottom-up, the plain 54-byte header.
 bool WriteBMP(const std::string& path, const Canvas& canvas) {
   BMPImage image{};
@@ -104,7 +119,12 @@ bool WriteBMP(const std::string& path, const Canvas& canvas) {
   if (image.rowStride == 0) return false;
   const uint64_t size = static_cast<uint64_t>(image.rowStride) * canvas.height;
   if (size + kHeaderBytes > UINT32_MAX) return false;
-  std::vector<uint8_t> pixels(size, 0);
+  std::vector<uint8_t> pixels;
+  try {
+    pixels.assign(size, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   for (int32_t y = 0; y < canvas.height; ++y) {
     for (int32_t x = 0; x < canvas.width; ++x) {
       const uint8_t* from = &canvas.rgb[(static_cast<size_t>(y) * canvas.width + x) * 3];
@@ -130,15 +150,29 @@ bool WriteBMP(const std::string& path, const Canvas& canvas) {
   return SaveBMP(path.c_str(), image) == 1;
 }
 
-#ifdef BMPFACE_HAVE_PNG
-bool WriteBytes(const std::string& path, const uint8_t* bytes, size_t size) {
-  int created = 0;
-  PlatformFile* file = PlatformOpenWrite(path.c_str(), created);
-  if (file == nullptr) return false;
-  const int ok = PlatformWrite(bytes, 1, size, file) == size ? 1 : 0;
-  return PlatformFinishWrite(file, path.c_str(), created, ok) == 1;
+#if defined(BMPFACE_HAVE_VIPS)
+// PNG or JPEG through libvips. The canvas turns BGR on the way (it is not drawn on again).
+bool WriteThroughVips(const std::string& path, photo::Format format, Canvas& canvas,
+                      std::string& error) {
+  const photo::Backend* backend = photo::LoadBackend(error);
+  if (backend == nullptr) return false;
+  for (size_t i = 0; i + 2 < canvas.rgb.size(); i += 3) std::swap(canvas.rgb[i], canvas.rgb[i + 2]);
+  photo::PixelsIn in;
+  in.pixels = canvas.rgb.data();
+  in.width = canvas.width;
+  in.height = canvas.height;
+  in.bytesPerPixel = 3;
+  in.rowStride = static_cast<size_t>(canvas.width) * 3;
+  photo::EncodeRequest request;
+  request.format = format;
+  request.quality = photo::kDefaultQuality;
+  std::vector<uint8_t> bytes;
+  if (!backend->encode(in, request, bytes, error)) return false;
+  return photo::WriteFileBytes(path, bytes, error);
 }
+#endif
 
+#ifdef BMPFACE_HAVE_PNG
 bool WritePNG(const std::string& path, const Canvas& canvas) {
   png_image image;
   std::memset(&image, 0, sizeof image);
@@ -156,68 +190,193 @@ bool WritePNG(const std::string& path, const Canvas& canvas) {
   const int encoded =
       png_image_write_to_memory(&image, bytes.data(), &size, 0, canvas.rgb.data(), 0, nullptr);
   png_image_free(&image);
-  return encoded != 0 && WriteBytes(path, bytes.data(), size);
+  bytes.resize(size);
+  std::string ignored;
+  return encoded != 0 && photo::WriteFileBytes(path, bytes, ignored);
 }
 #endif
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-bool EndsWith(const std::string& text, const char* end) {
-  const size_t n = std::strlen(end);
-  return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
-}
 
 std::string Rect4(int32_t x, int32_t y, int32_t w, int32_t h) {
   return std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " +
          std::to_string(h);
 }
 
+std::string Rect4(const FaceRect& r) { return Rect4(r.x, r.y, r.width, r.height); }
+
+// One line of the legend: a colour swatch (or none) and words.
+struct LegendEntry {
+  bool swatch;
+  RGB colour;
+  std::string text;
+};
+
+// The explanation: the picture part (enlarged k times), the outlines and labels on it, the legend
+// below it.
+class Drawing {
+ public:
+  Drawing(const Canvas& picture, int32_t k) : k_(k) {
+    pictureW_ = picture.width * k;
+    pictureH_ = picture.height * k;
+    scale_ = std::max<int32_t>(2, (std::max(pictureW_, pictureH_) + 799) / 800);
+    thin_ = (scale_ + 1) / 2;
+    bold_ = 3 * thin_;
+  }
+
+  int32_t scale() const { return scale_; }
+
+  // Lays the legend out under the picture and makes the canvas, the picture enlarged into it.
+  // `picture` is released as it is copied.
+  bool Make(Canvas& picture, const std::vector<LegendEntry>& legend) {
+    const int32_t s = scale_, pad = 3 * s, line = 11 * s, swatch = 7 * s;
+    int32_t widest = 0;
+    for (const LegendEntry& e : legend) {
+      const Box text = TextBox(0, 0, e.text, s);
+      widest = std::max(widest, swatch + 3 * s + (text.x1 - text.x0 + 1));
+    }
+    const int32_t column = widest + 4 * s;
+    width_ = std::max(pictureW_, column + 2 * pad);
+    const int32_t columns = std::max<int32_t>(1, (width_ - 2 * pad) / column);
+    const int32_t count = static_cast<int32_t>(legend.size());
+    const int32_t rows = (count + columns - 1) / columns;
+    const int64_t height = int64_t{pictureH_} + rows * line + 2 * pad;
+    if (static_cast<uint64_t>(width_) * static_cast<uint64_t>(height) * 3 > SIZE_MAX / 2 ||
+        height > INT32_MAX) {
+      return false;
+    }
+    try {
+      if (k_ == 1 && width_ == picture.width) {
+        // The picture's own rows stay where they are; the legend's rows follow them.
+        out_ = std::move(picture);
+        out_.rgb.resize(static_cast<size_t>(width_) * static_cast<size_t>(height) * 3);
+        out_.height = static_cast<int32_t>(height);
+        out_.Fill(0, pictureH_, width_ - 1, out_.height - 1, kLegendBack);
+      } else {
+        out_ = Canvas{width_, static_cast<int32_t>(height),
+                      std::vector<uint8_t>(static_cast<size_t>(width_) * height * 3)};
+        out_.Fill(0, 0, width_ - 1, out_.height - 1, kLegendBack);
+        for (int32_t y = 0; y < pictureH_; ++y) {
+          const uint8_t* from = &picture.rgb[static_cast<size_t>(y / k_) * picture.width * 3];
+          uint8_t* to = &out_.rgb[static_cast<size_t>(y) * width_ * 3];
+          for (int32_t x = 0; x < pictureW_; ++x) std::memcpy(to + x * 3, from + (x / k_) * 3, 3);
+        }
+        picture = Canvas{};
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+      const LegendEntry& e = legend[static_cast<size_t>(i)];
+      const int32_t x = pad + (i / rows) * column, y = pictureH_ + pad + (i % rows) * line;
+      int32_t textX = x;
+      if (e.swatch) {
+        out_.Fill(x, y, x + swatch - 1, y + swatch - 1, e.colour);
+        textX += swatch + 3 * s;
+      }
+      out_.Text(textX, y, e.text, s, kText, kLegendBack);
+    }
+    return true;
+  }
+
+  // The picture's pixel box (inclusive, in picture pixels) on the canvas.
+  Box Scaled(int32_t x0, int32_t y0, int32_t x1, int32_t y1) const {
+    return {x0 * k_, y0 * k_, (x1 + 1) * k_ - 1, (y1 + 1) * k_ - 1};
+  }
+  Box Scaled(const FaceRect& r) const {
+    return Scaled(r.x, r.y, r.x + r.width - 1, r.y + r.height - 1);
+  }
+
+  void Outline(const Box& b, bool bold, RGB colour) {
+    out_.Outline(b.x0, b.y0, b.x1, b.y1, bold ? bold_ : thin_, colour);
+  }
+
+  // Labels at their anchors where there is room, none over another. Returns how many had none.
+  size_t Labels(const std::vector<std::pair<Box, std::string>>& labels) {
+    std::vector<LabelRequest> requests;
+    for (const auto& [anchor, text] : labels) {
+      const Box box = TextBox(0, 0, text, scale_);
+      requests.push_back({anchor, box.x1 - box.x0 + 1, box.y1 - box.y0 + 1, bold_ + scale_});
+    }
+    const std::vector<Box> placed = PlaceLabels(requests, {0, 0, pictureW_ - 1, pictureH_ - 1});
+    size_t missing = 0;
+    for (size_t i = 0; i < labels.size(); ++i) {
+      if (placed[i].Empty()) {
+        ++missing;
+        continue;
+      }
+      out_.Text(placed[i].x0 + scale_, placed[i].y0 + scale_, labels[i].second, scale_, kText,
+                kTextBack);
+    }
+    return missing;
+  }
+
+  Canvas& canvas() { return out_; }
+
+ private:
+  int32_t k_;
+  int32_t pictureW_ = 0, pictureH_ = 0, width_ = 0;
+  int32_t scale_ = 2, thin_ = 1, bold_ = 3;
+  Canvas out_;
+};
+
 }  // namespace
 
 int RunExplain(int argc, char** argv) {
   CLI::App app{
-      "Draws how bmpface chose the face: the picture dimmed, skin pixels tinted blue, every skin "
-      "region of at least 30 x 30 pixels outlined (green: a candidate, labelled with its score; "
-      "red: labelled with the first test it failed), the chosen region outlined boldly and the "
-      "face rectangle in bold yellow. Prints the same on standard output.\n"
+      "Draws how bmpface chose the face: the picture (upright) dimmed, skin pixels tinted blue, "
+      "every skin region of at least 30 x 30 pixels outlined (green: a candidate, labelled with "
+      "its score; red: labelled with the first test it failed), the chosen region outlined "
+      "boldly, the face rectangle in bold yellow and, with framing options, the crop in magenta; "
+      "a legend of the colours and the seven tests below. A small picture is drawn enlarged. "
+      "Prints the same on standard output.\n"
       "Exit status: 0 written (with or without a face), 1 input not loadable, 3 out of memory, "
       "4 output not writable, 64 wrong command line.",
       "bmpface explain"};
   std::string input, output;
-  app.add_option("INPUT", input, "a 24- or 32-bit BMP picture")->required();
+  photo::PhotoOptions options;
+  app.add_option("INPUT", input, "the picture")->required();
   app.add_option("OUTPUT", output,
-#ifdef BMPFACE_HAVE_PNG
+#if defined(BMPFACE_HAVE_VIPS)
+                 "the picture to write: NAME.png, NAME.jpg or NAME.bmp"
+#elif defined(BMPFACE_HAVE_PNG)
                  "the picture to write: NAME.png or NAME.bmp"
 #else
                  "the picture to write: NAME.bmp (this build has no PNG support)"
 #endif
                  )
       ->required();
-  bool png = false;
+  photo::AddPhotoOptions(app, options, photo::kOrientOption | photo::kFramingOptions);
+  photo::Format format = photo::Format::kUnknown;
   const int parsed = ParseCommandLine(app, argc, argv, [&] {
-    png = EndsWith(Lower(output), ".png");
-    if (!png && !EndsWith(Lower(output), ".bmp")) {
-      throw CLI::ValidationError("OUTPUT must end in .png or .bmp");
+    format = photo::FormatOfName(output);
+    if (format != photo::Format::kPNG && format != photo::Format::kJPEG &&
+        format != photo::Format::kBMP) {
+      throw CLI::ValidationError("OUTPUT must end in .png, .jpg or .bmp");
     }
-#ifndef BMPFACE_HAVE_PNG
-    if (png) throw CLI::ValidationError("this bmpface was built without libpng: write a .bmp");
+#if !defined(BMPFACE_HAVE_VIPS)
+    if (format == photo::Format::kJPEG) {
+      throw CLI::ValidationError("this bmpface was built without libvips: write a .png or .bmp");
+    }
+#if !defined(BMPFACE_HAVE_PNG)
+    if (format == photo::Format::kPNG) {
+      throw CLI::ValidationError("this bmpface was built without libpng: write a .bmp");
+    }
+#endif
 #endif
   });
   if (parsed >= 0) return parsed;
 
   Seen seen;
   const SearchVisitor visitor{&seen, DrawMask, KeepRegion, KeepEnd};
-  RequestHooks hooks{};
+  photo::PhotoRequest request;
+  request.options = &options;
+  request.stopAfterFace = true;
+  RequestHooks hooks = photo::PhotoHooks(request);
   hooks.search = &visitor;
-  hooks.face = StopAfterDetection;
-  FaceRect face{};
-  const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &face);
+  FaceRect crop{};
+  const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &crop);
   if (outcome == Outcome::kLoadFailed) {
-    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(), FactsOf(outcome).reason);
+    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(),
+                 request.error.empty() ? FactsOf(outcome).reason : request.error.c_str());
     return FactsOf(outcome).exitCode;
   }
   if (seen.end == SearchEnd::kNoMemory || seen.outOfMemory || !seen.canvasMade) {
@@ -225,55 +384,100 @@ int RunExplain(int argc, char** argv) {
     return FactsOf(Outcome::kExtractFailed).exitCode;
   }
   const bool found = outcome == Outcome::kFaceFound;
-  Canvas& canvas = seen.canvas;
-  const int32_t width = canvas.width, height = canvas.height;
+  const bool framed = found && options.framing.Any();
+  const FaceRect face = request.face;
 
-  const int32_t scale = 1 + std::min(width, height) / 800;
-  const int32_t bold = 3 * scale;
-  std::string text =
-      input + ": " +
-      (found ? "face " + Rect4(face.x, face.y, face.width, face.height) : std::string("no face")) +
-      "\n";
+  const int32_t longSide = std::max(seen.canvas.width, seen.canvas.height);
+  const int32_t k = std::max<int32_t>(1, (kMinLongSide + longSide - 1) / longSide);
+  Drawing drawing(seen.canvas, k);
+
+  std::string text = input + ": " + (found ? "face " + Rect4(face) : std::string("no face"));
+  if (framed) text += ", crop " + Rect4(crop);
+  text += "\n";
+  if (request.info.turned) {
+    text +=
+        "  turned upright from EXIF orientation " + std::to_string(request.info.orientation) + "\n";
+  }
+  if (!request.info.conversion.empty()) text += "  colours: " + request.info.conversion + "\n";
+
+  std::vector<LegendEntry> legend;
+  legend.push_back({false, {}, found ? "FACE " + Rect4(face) : std::string("NO FACE")});
+  if (framed) legend.push_back({false, {}, "CROP " + Rect4(crop)});
+  legend.push_back({false, {}, std::to_string(seen.regions.size()) + " REGIONS 30X30 OR MORE"});
+  legend.push_back({true, kFaceRect, "FACE RECTANGLE"});
+  if (framed) legend.push_back({true, kCropRect, "CROP, FRAMED"});
+  legend.push_back({true, kCandidate, "CANDIDATE: SCORE (BEST: CHOSEN)"});
+  legend.push_back({true, kRejected, "REJECTED: FIRST TEST FAILED"});
+  legend.push_back({true, kSkinTint, "SKIN"});
+  for (int test = 1; test <= 7; ++test) legend.push_back({false, {}, kLegendTest[test]});
+  if (!drawing.Make(seen.canvas, legend)) {
+    std::fprintf(stderr, "bmpface: %s: out of memory\n", input.c_str());
+    return FactsOf(Outcome::kExtractFailed).exitCode;
+  }
+
   // The winner is the last region that took the lead.
   size_t chosen = seen.regions.size();
   for (size_t i = 0; i < seen.regions.size(); ++i) {
     if (seen.regions[i].leads != 0) chosen = i;
   }
-  for (size_t i = 0; i < seen.regions.size(); ++i) {
+  // Labels: the chosen region's first, then candidates, then the rest by size.
+  std::vector<size_t> order;
+  for (size_t i = 0; i < seen.regions.size(); ++i) order.push_back(i);
+  const auto area = [&](size_t i) {
     const SkinRegion& r = seen.regions[i].region;
-    const bool isChosen = i == chosen;
+    return int64_t{r.maxX - r.minX + 1} * (r.maxY - r.minY + 1);
+  };
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const int rankA = a == chosen ? 0 : seen.regions[a].failed == CandidateTest::kNone ? 1 : 2;
+    const int rankB = b == chosen ? 0 : seen.regions[b].failed == CandidateTest::kNone ? 1 : 2;
+    return rankA != rankB ? rankA < rankB : area(a) > area(b);
+  });
+  std::vector<std::pair<Box, std::string>> labels;
+  for (const size_t i : order) {
+    const SkinRegion& r = seen.regions[i].region;
     const int failure = static_cast<int>(seen.regions[i].failed);
-    const int32_t thickness = isChosen ? bold : scale;
-    canvas.Outline(r.minX, r.minY, r.maxX, r.maxY, thickness,
-                   failure == 0 ? kCandidate : kRejected);
+    const Box box = drawing.Scaled(r.minX, r.minY, r.maxX, r.maxY);
+    drawing.Outline(box, i == chosen, failure == 0 ? kCandidate : kRejected);
     char score[32];
     std::snprintf(score, sizeof score, "%.0f", static_cast<double>(seen.regions[i].score));
-    const std::string label =
-        failure != 0 ? kFailureLabel[failure] : std::string(isChosen ? "BEST " : "SCORE ") + score;
-    canvas.Text(r.minX + thickness + 2 * scale, r.minY + thickness + 2 * scale, label, scale,
-                kText, kTextBack);
+    labels.emplace_back(box, failure != 0 ? kFailureLabel[failure]
+                                          : std::string(i == chosen ? "BEST " : "SCORE ") + score);
+  }
+  for (size_t i = 0; i < seen.regions.size(); ++i) {
+    const SkinRegion& r = seen.regions[i].region;
+    const int failure = static_cast<int>(seen.regions[i].failed);
+    char score[32];
+    std::snprintf(score, sizeof score, "%.0f", static_cast<double>(seen.regions[i].score));
     const std::string why =
         failure != 0 ? "fails test " + std::to_string(failure) + ", " + kFailureText[failure]
-                     : std::string(isChosen ? "chosen" : "candidate") + ", score " + score;
+                     : std::string(i == chosen ? "chosen" : "candidate") + ", score " + score;
     text += "  region " + Rect4(r.minX, r.minY, r.maxX - r.minX + 1, r.maxY - r.minY + 1) + ", " +
             std::to_string(r.pixelCount) + " pixels: " + why + "\n";
   }
-  const std::string caption =
-      std::to_string(seen.regions.size()) + " REGIONS 30X30 OR MORE" + (found ? "" : ", NO FACE");
-  canvas.Text(4 * scale, height - 10 * scale, caption, scale, kText, kTextBack);
-  // Last, so that nothing covers it.
-  if (found) {
-    canvas.Outline(face.x, face.y, face.x + face.width - 1, face.y + face.height - 1, bold,
-                   kFaceRect);
+  const size_t unlabelled = drawing.Labels(labels);
+  if (unlabelled > 0) {
+    text += "  (" + std::to_string(unlabelled) + " region labels left off the picture for room)\n";
   }
+  // Last, so that nothing covers them.
+  if (framed) drawing.Outline(drawing.Scaled(crop), false, kCropRect);
+  if (found) drawing.Outline(drawing.Scaled(face), true, kFaceRect);
 
-#ifdef BMPFACE_HAVE_PNG
-  const bool written = png ? WritePNG(output, canvas) : WriteBMP(output, canvas);
+  std::string error;
+  bool written;
+  if (format == photo::Format::kBMP) {
+    written = WriteBMP(output, drawing.canvas());
+  } else {
+#if defined(BMPFACE_HAVE_VIPS)
+    written = WriteThroughVips(output, format, drawing.canvas(), error);
+#elif defined(BMPFACE_HAVE_PNG)
+    written = WritePNG(output, drawing.canvas());
 #else
-  const bool written = WriteBMP(output, canvas);
+    written = false;
 #endif
+  }
   if (!written) {
-    std::fprintf(stderr, "bmpface: cannot write %s\n", output.c_str());
+    std::fprintf(stderr, "bmpface: cannot write %s%s%s\n", output.c_str(),
+                 error.empty() ? "" : ": ", error.c_str());
     return FactsOf(Outcome::kSaveFailed).exitCode;
   }
   std::fputs(text.c_str(), stdout);

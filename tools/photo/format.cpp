@@ -1,0 +1,142 @@
+#include "photo/format.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace bmpface::photo {
+namespace {
+
+struct Named {
+  const char* word;
+  Format format;
+};
+constexpr Named kWords[] = {
+    {"bmp", Format::kBMP},   {"jpg", Format::kJPEG},  {"jpeg", Format::kJPEG},
+    {"jpe", Format::kJPEG},  {"png", Format::kPNG},   {"webp", Format::kWebP},
+    {"tif", Format::kTIFF},  {"tiff", Format::kTIFF}, {"gif", Format::kGIF},
+    {"heic", Format::kHEIF}, {"heif", Format::kHEIF}, {"avif", Format::kAVIF},
+};
+
+bool Starts(const uint8_t* head, size_t size, size_t at, const char* text, size_t n) {
+  return size >= at + n && std::memcmp(head + at, text, n) == 0;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The loaders bmpface uses, each for the format its first bytes show.
+struct Loader {
+  Format format;
+  const char* name;
+};
+constexpr Loader kLoaders[] = {
+    {Format::kJPEG, "VipsForeignLoadJpegSource"}, {Format::kPNG, "VipsForeignLoadPngSource"},
+    {Format::kWebP, "VipsForeignLoadWebpSource"}, {Format::kTIFF, "VipsForeignLoadTiffSource"},
+    {Format::kGIF, "VipsForeignLoadNsgifSource"}, {Format::kHEIF, "VipsForeignLoadHeifSource"},
+    {Format::kAVIF, "VipsForeignLoadHeifSource"},
+};
+
+}  // namespace
+
+bool IsLoaderInUse(const char* loader, Format format) {
+  for (const Loader& l : kLoaders) {
+    if (l.format == format && loader != nullptr && std::strcmp(l.name, loader) == 0) return true;
+  }
+  return false;
+}
+
+Format SniffFormat(const uint8_t* head, size_t size) {
+  if (head == nullptr) return Format::kUnknown;
+  if (Starts(head, size, 0, "BM", 2)) return Format::kBMP;
+  if (Starts(head, size, 0, "\xFF\xD8\xFF", 3)) return Format::kJPEG;
+  if (Starts(head, size, 0, "\x89PNG\r\n\x1A\n", 8)) return Format::kPNG;
+  if (Starts(head, size, 0, "GIF87a", 6) || Starts(head, size, 0, "GIF89a", 6)) return Format::kGIF;
+  if (Starts(head, size, 0, "RIFF", 4) && Starts(head, size, 8, "WEBP", 4)) return Format::kWebP;
+  // Classic and big TIFF, in either byte order.
+  if (Starts(head, size, 0, "II*\0", 4) || Starts(head, size, 0, "MM\0*", 4) ||
+      Starts(head, size, 0, "II+\0", 4) || Starts(head, size, 0, "MM\0+", 4)) {
+    return Format::kTIFF;
+  }
+  // ISO base media: a "ftyp" box whose major brand names a HEIF still picture.
+  if (Starts(head, size, 4, "ftyp", 4) && size >= 12) {
+    const char* brand = reinterpret_cast<const char*>(head + 8);
+    if (std::memcmp(brand, "avif", 4) == 0 || std::memcmp(brand, "avis", 4) == 0) {
+      return Format::kAVIF;
+    }
+    for (const char* heif : {"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1"}) {
+      if (std::memcmp(brand, heif, 4) == 0) return Format::kHEIF;
+    }
+  }
+  return Format::kUnknown;
+}
+
+Format FormatOfWord(const std::string& word) {
+  const std::string lower = Lower(word);
+  for (const Named& n : kWords) {
+    if (lower == n.word) return n.format;
+  }
+  return Format::kUnknown;
+}
+
+Format FormatOfName(const std::string& name) {
+  const size_t dot = name.find_last_of('.');
+  const size_t slash = name.find_last_of('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return Format::kUnknown;
+  }
+  return FormatOfWord(name.substr(dot + 1));
+}
+
+const char* FormatName(Format format) {
+  switch (format) {
+    case Format::kBMP:
+      return "BMP";
+    case Format::kJPEG:
+      return "JPEG";
+    case Format::kPNG:
+      return "PNG";
+    case Format::kWebP:
+      return "WebP";
+    case Format::kTIFF:
+      return "TIFF";
+    case Format::kGIF:
+      return "GIF";
+    case Format::kHEIF:
+      return "HEIF";
+    case Format::kAVIF:
+      return "AVIF";
+    case Format::kUnknown:
+      break;
+  }
+  return "unknown";
+}
+
+const char* FormatExtension(Format format) {
+  switch (format) {
+    case Format::kBMP:
+      return ".bmp";
+    case Format::kJPEG:
+      return ".jpg";
+    case Format::kPNG:
+      return ".png";
+    case Format::kWebP:
+      return ".webp";
+    case Format::kTIFF:
+      return ".tif";
+    case Format::kGIF:
+      return ".gif";
+    case Format::kHEIF:
+      return ".heic";
+    case Format::kAVIF:
+      return ".avif";
+    case Format::kUnknown:
+      break;
+  }
+  return "";
+}
+
+}  // namespace bmpface::photo
