@@ -3,9 +3,6 @@
 # each crop under the picture's own name in the picture's format, or in --format's with its
 # extension; files that are no pictures left alone.
 # Usage: batch_photos_test.sh BMPFACE
-#
-# Not yet registered with CTest: batch runs its requests through the photo layer (its load hook,
-# its framing, EncodeCrop) once job.cpp is wired to it. Register it then, next to bmpface_batch.
 set -u
 bmpface=$1
 work=$(mktemp -d)

@@ -24,6 +24,9 @@
 #include "batch/write.h"
 #include "command.h"
 #include "files.h"
+#include "photo/format.h"
+#include "photo/options.h"
+#include "photo/photo.h"
 
 namespace fs = std::filesystem;
 
@@ -85,9 +88,12 @@ int RunBatch(int argc, char** argv) {
   std::vector<std::string> args;
   std::string from, reportPath, shard, base;
   PlanOptions options;
+  photo::PhotoOptions photoOptions;
   int jobs = CoreCount();
   bool resume = false, noProgress = false, nulSeparated = false;
-  app.add_option("paths", args, "pictures, and folders searched for *.bmp files at any depth");
+  app.add_option("paths", args,
+                 "pictures, and folders searched at any depth for the pictures this build reads "
+                 "(by extension, then by content)");
   app.add_option("--from", from, "also take paths from FILE, one a line (- reads standard input)");
   app.add_flag("-0,--null", nulSeparated, "with --from: paths end with NUL bytes, as find -print0 writes them");
   app.add_option("--base", base,
@@ -105,6 +111,7 @@ int RunBatch(int argc, char** argv) {
                  "K/N: only the K-th (0 to N-1) of N disjoint shares of the pictures, chosen by a "
                  "hash of each path as given");
   app.add_flag("--no-progress", noProgress, "no progress line, even on a terminal");
+  photo::AddPhotoOptions(app, photoOptions);
   const int parsed = ParseCommandLine(app, argc, argv, [&] {
     if (args.empty() && from.empty()) {
       throw CLI::ValidationError("no pictures: give paths or --from");
@@ -122,6 +129,9 @@ int RunBatch(int argc, char** argv) {
     }
   });
   if (parsed >= 0) return parsed;
+  if (photoOptions.format != photo::Format::kUnknown) {
+    options.outputExtension = photo::FormatExtension(photoOptions.format);
+  }
 
   std::vector<Listed> listed;
   for (const std::string& arg : args) listed.push_back({arg, ""});
@@ -186,8 +196,21 @@ int RunBatch(int argc, char** argv) {
     if (!OpenReport(reportPath, resume, report, error)) return Fail(kExitCantCreate, error);
   }
 
+  // libvips starts once, with one thread of its own per worker, before the workers do: its start
+  // may not run beside them. A batch of BMPs alone does not pay for it.
+  bool needsVips = photoOptions.framing.sizeW > 0 || !options.outputExtension.empty();
+  for (const Job& job : plan) {
+    needsVips = needsVips || (job.refused.empty() &&
+                              photo::FormatOfName(job.name.filename().string()) != photo::Format::kBMP);
+  }
+  std::string vipsError;
+  if (needsVips && photo::BuiltWithVips() && !photo::StartPhotoLayer(1, vipsError)) {
+    std::fprintf(stderr, "bmpface batch: %s\n", vipsError.c_str());
+  }
+
   JobSettings settings;
   settings.resume = resume;
+  settings.photo = &photoOptions;
   settings.inputs = &inputs;
   settings.out = options.out;
   settings.reject = options.reject;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
+#include <vector>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -44,20 +45,45 @@ bool FillWithBMP(int fd, const BMPImage& crop, std::string& error) {
   return ok;
 }
 
-struct SaveContext {
+// One job's request: the photo layer reads and frames the picture; the crop is written here.
+struct JobRequest {
   const Job* job;
   const JobSettings* settings;
-  std::string error;
+  photo::PhotoRequest photo;
+  std::string error;  // why the save failed
 };
 
-// The request's save step: the crop is written whole or not at all (write.h).
-int SaveWhole(void* context, const char*, const BMPImage& crop) {
-  SaveContext& c = *static_cast<SaveContext*>(context);
-  const auto fill = [&](int fd, std::string& error) { return FillWithBMP(fd, crop, error); };
-  return WriteWhole({c.settings->out, c.job->outputName}, *c.settings->inputs, fill, c.error) ? 1 : 0;
+int LoadPicture(void* context, const char* input, BMPImage& image) {
+  return photo::PhotoLoadHook(&static_cast<JobRequest*>(context)->photo, input, image);
 }
 
-int StopAfterDetection(void*, const BMPImage&, FaceRect&) { return 0; }
+int FrameFace(void* context, const BMPImage& source, FaceRect& rect) {
+  return photo::PhotoFaceHook(&static_cast<JobRequest*>(context)->photo, source, rect);
+}
+
+// The request's save step: the crop, in the output's format, is written whole or not at all
+// (write.h). A BMP crop goes through the library's own writer.
+int SaveWhole(void* context, const char* output, const BMPImage& crop) {
+  JobRequest& r = *static_cast<JobRequest*>(context);
+  const photo::PhotoOptions& options = *r.photo.options;
+  const auto fill = [&](int fd, std::string& error) {
+    if (photo::LibraryWritesCrop(output, options, r.photo.info)) return FillWithBMP(fd, crop, error);
+    std::vector<uint8_t> bytes;
+    return photo::EncodeCrop(crop, output, options, r.photo.info, bytes, error) &&
+           WriteBytes(fd, bytes.data(), bytes.size(), error);
+  };
+  const JobSettings& settings = *r.settings;
+  return WriteWhole({settings.out, r.job->outputName}, *settings.inputs, fill, r.error) ? 1 : 0;
+}
+
+RequestHooks HooksFor(JobRequest& request) {
+  RequestHooks hooks{};
+  hooks.context = &request;
+  hooks.load = LoadPicture;
+  hooks.face = FrameFace;
+  hooks.save = SaveWhole;
+  return hooks;
+}
 
 // --resume: a picture whose crop or reject copy exists is not done again. Its rectangle comes from
 // the earlier report, or from detecting it again.
@@ -75,8 +101,10 @@ bool Skip(const Job& job, const JobSettings& settings, JobResult& r) {
       return true;
     }
   }
-  RequestHooks hooks{};
-  hooks.face = StopAfterDetection;
+  JobRequest request{&job, &settings, {}, ""};
+  request.photo.options = settings.photo;
+  request.photo.stopAfterFace = true;
+  const RequestHooks hooks = HooksFor(request);
   r.hasRect = RunRequest(job.input.c_str(), nullptr, &hooks, &r.rect) == Outcome::kFaceFound;
   return true;
 }
@@ -118,10 +146,9 @@ JobResult RunJob(const Job& job, const JobSettings& settings) {
   }
   if (settings.resume && Skip(job, settings, r)) return r;
 
-  SaveContext save{&job, &settings, ""};
-  RequestHooks hooks{};
-  hooks.context = &save;
-  hooks.save = SaveWhole;
+  JobRequest request{&job, &settings, {}, ""};
+  request.photo.options = settings.photo;
+  const RequestHooks hooks = HooksFor(request);
   r.outcome = RunRequest(job.input.c_str(), job.output.c_str(), &hooks, &r.rect);
   switch (r.outcome) {
     case Outcome::kDone:
@@ -137,10 +164,10 @@ JobResult RunJob(const Job& job, const JobSettings& settings) {
       }
       break;
     case Outcome::kLoadFailed:
-      r.error = LoadFailureReason(job.input);
+      r.error = request.photo.error.empty() ? LoadFailureReason(job.input) : request.photo.error;
       break;
     case Outcome::kSaveFailed:
-      r.error = save.error.empty() ? FactsOf(r.outcome).reason : save.error;
+      r.error = request.error.empty() ? FactsOf(r.outcome).reason : request.error;
       break;
     default:
       r.error = FactsOf(r.outcome).reason;

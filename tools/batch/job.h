@@ -8,6 +8,7 @@
 #include "api/outcomes.h"
 #include "batch/plan.h"
 #include "image/crop.h"
+#include "photo/photo.h"
 
 namespace bmpface::cli {
 
@@ -40,6 +41,8 @@ struct JobSettings {
   // --resume: the rectangles an earlier report gives, by path; a skipped crop missing from it is
   // detected again.
   const std::map<std::string, FaceRect>* earlier = nullptr;
+  // How pictures are read, framed and written (formats, orientation, framing, quality).
+  const photo::PhotoOptions* photo = nullptr;
 };
 
 JobResult RunJob(const Job& job, const JobSettings& settings);

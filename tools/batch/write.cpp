@@ -212,6 +212,12 @@ std::string Describe(const WriteTarget& target) { return (fs::path(target.root) 
 
 }  // namespace
 
+bool WriteBytes(int fd, const void* data, size_t size, std::string& error) {
+  if (WriteAll(fd, static_cast<const char*>(data), size)) return true;
+  error = SystemReason(errno);
+  return false;
+}
+
 bool IsTemporaryName(const std::string& fileName) {
   const size_t n = std::strlen(kTemporarySuffix);
   return fileName.size() > n && fileName.compare(fileName.size() - n, n, kTemporarySuffix) == 0;

@@ -28,6 +28,9 @@ struct WriteTarget {
 // Fills a new, empty file open for writing on descriptor `fd`; false with `error` set on failure.
 using FileFiller = std::function<bool(int fd, std::string& error)>;
 
+// Writes all `size` bytes at `data` to `fd`; false with `error` (the system's reason) otherwise.
+bool WriteBytes(int fd, const void* data, size_t size, std::string& error);
+
 // Reads the process's umask for the files made from now on (0666 less it). Call once, before any
 // thread starts.
 void ReadFileMode();
