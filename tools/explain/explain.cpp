@@ -5,6 +5,7 @@
 // the search walked, with the tests and scores it gave them, and the rectangles are the ones a
 // crop would use. Nothing is computed again here.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "api/request.h"
 #include "command.h"
 #include "explain/draw.h"
+#include "files.h"
 #include "image/bmp_header.h"
 #include "photo/backend.h"
 #include "photo/options.h"
@@ -110,19 +112,22 @@ void KeepRegion(void* context, const RegionSeen& region) {
 void KeepEnd(void* context, SearchEnd end) { static_cast<Seen*>(context)->end = end; }
 
 // Through the library's BMP writer: 24 bits, bottom-up, the plain 54-byte header.
-bool WriteBMP(const std::string& path, const Canvas& canvas) {
+bool WriteBMP(const std::string& path, const Canvas& canvas, std::string& error) {
   BMPImage image{};
   image.width = canvas.width;
   image.height = canvas.height;
   image.bytesPerPixel = 3;
   image.rowStride = BMPRowStride(24, canvas.width);
-  if (image.rowStride == 0) return false;
   const uint64_t size = static_cast<uint64_t>(image.rowStride) * canvas.height;
-  if (size + kHeaderBytes > UINT32_MAX) return false;
+  if (image.rowStride == 0 || size + kHeaderBytes > UINT32_MAX) {
+    error = "the drawing is too large for a BMP file (4 GB at most): write a .png or .jpg";
+    return false;
+  }
   std::vector<uint8_t> pixels;
   try {
     pixels.assign(size, 0);
   } catch (const std::bad_alloc&) {
+    error = "out of memory";
     return false;
   }
   for (int32_t y = 0; y < canvas.height; ++y) {
@@ -147,7 +152,10 @@ bool WriteBMP(const std::string& path, const Canvas& canvas) {
                       2835,
                       0,
                       0};
-  return SaveBMP(path.c_str(), image) == 1;
+  errno = 0;
+  if (SaveBMP(path.c_str(), image) == 1) return true;
+  error = errno != 0 ? std::strerror(errno) : "cannot write the file";
+  return false;
 }
 
 #if defined(BMPFACE_HAVE_VIPS)
@@ -318,53 +326,10 @@ class Drawing {
   Canvas out_;
 };
 
-}  // namespace
-
-int RunExplain(int argc, char** argv) {
-  CLI::App app{
-      "Draws how bmpface chose the face: the picture (upright) dimmed, skin pixels tinted blue, "
-      "every skin region of at least 30 x 30 pixels outlined (green: a candidate, labelled with "
-      "its score; red: labelled with the first test it failed), the chosen region outlined "
-      "boldly, the face rectangle in bold yellow and, with framing options, the crop in magenta; "
-      "a legend of the colours and the seven tests below. A small picture is drawn enlarged. "
-      "Prints the same on standard output.\n"
-      "Exit status: 0 written (with or without a face), 1 input not loadable, 3 out of memory, "
-      "4 output not writable, 64 wrong command line.",
-      "bmpface explain"};
-  std::string input, output;
-  photo::PhotoOptions options;
-  app.add_option("INPUT", input, "the picture")->required();
-  app.add_option("OUTPUT", output,
-#if defined(BMPFACE_HAVE_VIPS)
-                 "the picture to write: NAME.png, NAME.jpg or NAME.bmp"
-#elif defined(BMPFACE_HAVE_PNG)
-                 "the picture to write: NAME.png or NAME.bmp"
-#else
-                 "the picture to write: NAME.bmp (this build has no PNG support)"
-#endif
-                 )
-      ->required();
-  photo::AddPhotoOptions(app, options, photo::kOrientOption | photo::kFramingOptions);
-  photo::Format format = photo::Format::kUnknown;
-  const int parsed = ParseCommandLine(app, argc, argv, [&] {
-    format = photo::FormatOfName(output);
-    if (format != photo::Format::kPNG && format != photo::Format::kJPEG &&
-        format != photo::Format::kBMP) {
-      throw CLI::ValidationError("OUTPUT must end in .png, .jpg or .bmp");
-    }
-#if !defined(BMPFACE_HAVE_VIPS)
-    if (format == photo::Format::kJPEG) {
-      throw CLI::ValidationError("this bmpface was built without libvips: write a .png or .bmp");
-    }
-#if !defined(BMPFACE_HAVE_PNG)
-    if (format == photo::Format::kPNG) {
-      throw CLI::ValidationError("this bmpface was built without libpng: write a .bmp");
-    }
-#endif
-#endif
-  });
-  if (parsed >= 0) return parsed;
-
+// Runs the request once, draws what its search saw and writes the drawing. Returns the exit
+// status.
+int Explain(const std::string& input, const std::string& output, const photo::PhotoOptions& options,
+            photo::Format format) {
   Seen seen;
   const SearchVisitor visitor{&seen, DrawMask, KeepRegion, KeepEnd};
   photo::PhotoRequest request;
@@ -465,7 +430,7 @@ int RunExplain(int argc, char** argv) {
   std::string error;
   bool written;
   if (format == photo::Format::kBMP) {
-    written = WriteBMP(output, drawing.canvas());
+    written = WriteBMP(output, drawing.canvas(), error);
   } else {
 #if defined(BMPFACE_HAVE_VIPS)
     written = WriteThroughVips(output, format, drawing.canvas(), error);
@@ -482,6 +447,69 @@ int RunExplain(int argc, char** argv) {
   }
   std::fputs(text.c_str(), stdout);
   return 0;
+}
+
+}  // namespace
+
+int RunExplain(int argc, char** argv) {
+  CLI::App app{
+      "Draws how bmpface chose the face: the picture (upright) dimmed, skin pixels tinted blue, "
+      "every skin region of at least 30 x 30 pixels outlined (green: a candidate, labelled with "
+      "its score; red: labelled with the first test it failed), the chosen region outlined "
+      "boldly, the face rectangle in bold yellow and, with framing options, the crop in magenta; "
+      "a legend of the colours and the seven tests below. A small picture is drawn enlarged. "
+      "Prints the same on standard output.\n"
+      "Exit status: 0 written (with or without a face), 1 input not loadable, 3 out of memory, "
+      "4 output not writable, 64 wrong command line.",
+      "bmpface explain"};
+  std::string input, output;
+  bool overwrite = false;
+  photo::PhotoOptions options;
+  app.add_option("INPUT", input, "the picture")->required();
+  app.add_option("OUTPUT", output,
+#if defined(BMPFACE_HAVE_VIPS)
+                 "the picture to write: NAME.png, NAME.jpg or NAME.bmp"
+#elif defined(BMPFACE_HAVE_PNG)
+                 "the picture to write: NAME.png or NAME.bmp"
+#else
+                 "the picture to write: NAME.bmp (this build has no PNG support)"
+#endif
+                 )
+      ->required();
+  app.add_flag("--overwrite", overwrite, "let OUTPUT be INPUT itself (refused otherwise)");
+  photo::AddPhotoOptions(app, options, photo::kOrientOption | photo::kFramingOptions);
+  photo::Format format = photo::Format::kUnknown;
+  const int parsed = ParseCommandLine(app, argc, argv, [&] {
+    format = photo::FormatOfName(output);
+    if (format != photo::Format::kPNG && format != photo::Format::kJPEG &&
+        format != photo::Format::kBMP) {
+      throw CLI::ValidationError("OUTPUT must end in .png, .jpg or .bmp");
+    }
+#if !defined(BMPFACE_HAVE_VIPS)
+    if (format == photo::Format::kJPEG) {
+      throw CLI::ValidationError("this bmpface was built without libvips: write a .png or .bmp");
+    }
+#if !defined(BMPFACE_HAVE_PNG)
+    if (format == photo::Format::kPNG) {
+      throw CLI::ValidationError("this bmpface was built without libpng: write a .bmp");
+    }
+#endif
+#endif
+  });
+  if (parsed >= 0) return parsed;
+
+  if (!overwrite && SameFile(input, output)) {
+    std::fprintf(stderr, "bmpface: %s is the input itself; give --overwrite to replace it\n",
+                 output.c_str());
+    return kExitUsage;
+  }
+  // Memory runs out as an exit status and a message, never as an abort.
+  try {
+    return Explain(input, output, options, format);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "bmpface: %s: out of memory\n", input.c_str());
+    return FactsOf(Outcome::kExtractFailed).exitCode;
+  }
 }
 
 }  // namespace bmpface::cli
