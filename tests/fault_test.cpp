@@ -23,9 +23,10 @@ std::vector<FaultCase> Cases() {
   face24.Fill(40, 40, 69, 69, kSkin);
   Picture face32(100, 100, 32);
   face32.Fill(40, 40, 69, 69, kSkin);
-  // Larger than the grower's first stack capacity, so the doubling is among the requests.
-  Picture big(200, 200, 24);
-  big.Fill(10, 10, 159, 159, kSkin);
+  // More runs wait at once than the grower holds in place, so its list's block and the block's
+  // doubling are among the requests.
+  Picture big(1250, 900, 24);
+  for (const Box& b : CombBoxes(20, 40, 1119, 600)) big.Fill(b.x0, b.y0, b.x1, b.y1, kSkin);
   Picture none(64, 48, 24);
   none.Fill(0, 0, 20, 20, kSkin);  // too small to be a face
   return {{"face24", face24, true}, {"face32", face32, true}, {"bigRegion", big, true},
@@ -48,8 +49,8 @@ TEST(FaultInjection, EveryMemoryRequestOfARequest) {
     const long total = PlatformRequestCount();
     std::remove(outPath.c_str());
 
-    // Requests in order: input path, source pixels, the search's grids and stacks, then (with a
-    // face) the output pixels and the output path.
+    // Requests in order: input path, source pixels, the search's grids and lists of runs, then
+    // (with a face) the output pixels and the output path.
     for (long k = 1; k <= total; ++k) {
       SCOPED_TRACE("failing request " + std::to_string(k) + " of " + std::to_string(total));
       int32_t expected = BMPFACE_NO_FACE;

@@ -1,8 +1,12 @@
 #include "detect/skin_mask.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "detect/skin_row_x86.h"
+#if defined(BMPFACE_SSE2)
+#include <emmintrin.h>
+#endif
 
 namespace bmpface {
 
@@ -12,6 +16,70 @@ template <int kBytesPerPixel>
 void ClassifyPlain(const uint8_t* pixel, int32_t width, uint8_t* flags) {
   for (int32_t x = 0; x < width; ++x, pixel += kBytesPerPixel) {
     flags[x] = SkinFlag(pixel[0], pixel[1], pixel[2]);
+  }
+}
+
+// Pixels classified per kernel call: their flags are packed while still in the first-level cache.
+constexpr int32_t kChunk = 1024;
+// Rows narrower than a vector block go to the plain rule directly: a kernel call per row would
+// cost more than the row itself (a picture one pixel wide has a row per pixel).
+constexpr int32_t kNarrowRow = 32;
+
+// 64 flags (bytes 0 or 1) as the bits of a word, flag 0 in bit 0.
+inline uint64_t PackFlags(const uint8_t* flags) {
+  uint64_t bits = 0;
+#if defined(BMPFACE_SSE2)
+  for (int k = 0; k < 4; ++k) {
+    const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(flags + 16 * k));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_slli_epi16(sixteen, 7)));
+    bits |= uint64_t{mask} << (16 * k);
+  }
+#else
+  // Eight flags at a time: the multiplication moves each flag's byte to its own bit of the top
+  // byte, with no carries between them.
+  for (int k = 0; k < 8; ++k) {
+    uint64_t eight;
+    std::memcpy(&eight, flags + 8 * k, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    eight = __builtin_bswap64(eight);  // flag 0 in the low byte
+#endif
+    bits |= (eight * 0x0102040810204080u >> 56) << (8 * k);
+  }
+#endif
+  return bits;
+}
+
+// ORs the low `count` bits of `bits` into the mask's words from flag number `at` on.
+inline void OrBits(uint64_t* words, size_t at, uint64_t bits, size_t count) {
+  words[at / 64] |= bits << (at % 64);
+  const size_t room = 64 - at % 64;
+  if (count > room) words[at / 64 + 1] |= bits >> room;
+}
+
+// Classifies pixel row y into the mask's flags of that row.
+void ClassifyRowInto(SkinRowKernel kernel, const BMPImage& image, int32_t y, SkinMask& mask) {
+  const size_t rowFirst = static_cast<size_t>(y) * static_cast<size_t>(image.width);
+  if (image.width < kNarrowRow) {
+    const uint8_t* p = PixelAt(image, 0, y);
+    uint64_t bits = 0;
+    for (int32_t x = 0; x < image.width; ++x, p += image.bytesPerPixel) {
+      bits |= uint64_t{SkinFlag(p[0], p[1], p[2])} << x;
+    }
+    OrBits(mask.words, rowFirst, bits, static_cast<size_t>(image.width));
+    return;
+  }
+  uint8_t flags[kChunk];
+  for (int32_t x = 0; x < image.width; x += kChunk) {
+    const int32_t n = image.width - x < kChunk ? image.width - x : kChunk;
+    ClassifySkinRow(kernel, PixelAt(image, x, y), n, image.bytesPerPixel, flags);
+    const size_t at = rowFirst + static_cast<size_t>(x);
+    int32_t i = 0;
+    for (; n - i >= 64; i += 64) {
+      OrBits(mask.words, at + static_cast<size_t>(i), PackFlags(flags + i), 64);
+    }
+    uint64_t bits = 0;
+    for (int32_t k = 0; i + k < n; ++k) bits |= uint64_t{flags[i + k]} << k;
+    if (i < n) OrBits(mask.words, at + static_cast<size_t>(i), bits, static_cast<size_t>(n - i));
   }
 }
 
@@ -61,13 +129,13 @@ void ClassifySkinRow(SkinRowKernel kernel, const uint8_t* pixels, int32_t width,
 }
 
 SkinMask BuildSkinMask(const BMPImage& image) {
-  SkinMask mask = AllocateRowArray(image.width, image.height);
-  if (mask == nullptr) return nullptr;
+  SkinMask mask;
+  if (AllocateFlagGrid(image.width, image.height, mask) == 0) return mask;
   const SkinRowKernel kernel = SkinRowKernelAvailable(kSkinRowAVX2) ? kSkinRowAVX2
                                : SkinRowKernelAvailable(kSkinRowSSE2) ? kSkinRowSSE2
                                                                       : kSkinRowScalar;
   for (int32_t y = 0; y < image.height && image.width > 0; ++y) {
-    ClassifySkinRow(kernel, PixelAt(image, 0, y), image.width, image.bytesPerPixel, mask[y]);
+    ClassifyRowInto(kernel, image, y, mask);
   }
   return mask;
 }

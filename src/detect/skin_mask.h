@@ -22,7 +22,8 @@ int SkinRowKernelAvailable(SkinRowKernel kernel);
 void ClassifySkinRow(SkinRowKernel kernel, const uint8_t* pixels, int32_t width,
                      int32_t bytesPerPixel, uint8_t* flags);
 
-// The skin mask of `image`, or null when memory runs out. Release with FreeRowArray.
+// The skin mask of `image`, obtained in one memory request; its words are null when memory runs
+// out. Release with FreeFlagGrid.
 SkinMask BuildSkinMask(const BMPImage& image);
 
 }  // namespace bmpface
