@@ -2,6 +2,7 @@
 // the boundary cases that a change of precision, order or comparison would move.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -138,6 +139,103 @@ TEST(GrowRegion, MeasuresOneFourConnectedRegion) {
             << "stray flag at " << x << "," << y;
       }
     EXPECT_EQ(marked, r.pixelCount);
+  }
+}
+
+// Every region of a skin grid given as a byte per pixel, in scan order, by the plainest fill:
+// pixel by pixel, depth first. What the walk and its grower must agree with on every shape.
+std::vector<std::vector<int32_t>> ReferenceRegions(const std::vector<uint8_t>& skin, int32_t width,
+                                                   int32_t height) {
+  std::vector<uint8_t> seen(skin.size(), 0);
+  std::vector<std::vector<int32_t>> regions;
+  std::vector<int32_t> stack;
+  for (int32_t start = 0; start < width * height; ++start) {
+    if (skin[size_t(start)] == 0 || seen[size_t(start)] != 0) continue;
+    SkinRegion r{start % width, start % width, start / width, start / width, 0, 0, 0};
+    seen[size_t(start)] = 1;
+    stack.push_back(start);
+    while (!stack.empty()) {
+      const int32_t at = stack.back(), x = at % width, y = at / width;
+      stack.pop_back();
+      ++r.pixelCount;
+      r.minX = std::min(r.minX, x), r.maxX = std::max(r.maxX, x);
+      r.minY = std::min(r.minY, y), r.maxY = std::max(r.maxY, y);
+      const bool inside[4] = {x > 0, x + 1 < width, y > 0, y + 1 < height};
+      const int32_t next[4] = {at - 1, at + 1, at - width, at + width};
+      for (int k = 0; k < 4; ++k) {
+        if (!inside[k] || skin[size_t(next[k])] == 0 || seen[size_t(next[k])] != 0) continue;
+        seen[size_t(next[k])] = 1;
+        stack.push_back(next[k]);
+      }
+    }
+    r.centerX = (r.minX + r.maxX) / 2;
+    r.centerY = (r.minY + r.maxY) / 2;
+    regions.push_back(Fields(r));
+  }
+  return regions;
+}
+
+// The walk's regions (box, count and centre) against the reference fill, on shapes where a fill
+// by runs has many runs waiting at once, or many regions, or rows that share a word of the grid.
+TEST(GrowRegion, AgreesWithAPlainFillOnEveryShape) {
+  using Shape = bool (*)(int32_t x, int32_t y, int32_t width, int32_t height);
+  // clang-format off
+  struct Case { const char* name; int32_t width, height; Shape skin; long requests; };
+  const Case cases[] = {
+      {"full picture", 70, 50, [](int32_t, int32_t, int32_t, int32_t) { return true; }, 1},
+      // 550 teeth wait at once: the in-place list, its own block and that block doubled.
+      {"comb, teeth down", 1100, 12,
+       [](int32_t x, int32_t y, int32_t, int32_t) { return y == 0 || x % 2 == 0; }, 3},
+      {"comb, teeth up", 1100, 12,
+       [](int32_t x, int32_t y, int32_t, int32_t h) { return y == h - 1 || x % 2 == 0; }, 3},
+      // Full rows between rows of single pixels: about a quarter of the pixels start runs that
+      // wait at once.
+      {"comb of combs", 131, 41,
+       [](int32_t x, int32_t y, int32_t, int32_t) { return y % 2 == 0 || x % 2 == 0; }, 4},
+      // A square spiral, one pixel wide with one-pixel gaps: each ring cut open and bridged inward.
+      {"spiral", 61, 61, [](int32_t x, int32_t y, int32_t w, int32_t h) {
+         const int32_t d = std::min(std::min(x, y), std::min(w - 1 - x, h - 1 - y));
+         return (d % 2 == 0) != (x == d && y == d + 1); }, 1},
+      // Strips three pixels wide joined end to end, alternately at the bottom and the top.
+      {"strips joined end to end", 403, 40, [](int32_t x, int32_t y, int32_t, int32_t h) {
+         return x % 4 != 3 || y == ((x / 4) % 2 == 0 ? h - 1 : 0); }, 1},
+      // Paths of two-pixel steps down and to the left: 4-connected only through one pixel a row.
+      {"staircases", 83, 60,
+       [](int32_t x, int32_t y, int32_t, int32_t) { return (x + y) % 4 < 2; }, 1},
+      {"checkerboard", 70, 33,
+       [](int32_t x, int32_t y, int32_t, int32_t) { return (x + y) % 2 == 0; }, 1},
+      {"one column", 1, 300, [](int32_t, int32_t y, int32_t, int32_t) { return y % 7 != 3; }, 1},
+      {"one row", 700, 1, [](int32_t x, int32_t, int32_t, int32_t) { return x % 97 != 5; }, 1},
+      {"noise, 55 % skin", 301, 200, [](int32_t x, int32_t y, int32_t, int32_t) {
+         const uint32_t h = (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u) * 2654435761u;
+         return (h >> 16) % 100 < 55; }, 1},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> skin(size_t(c.width) * size_t(c.height));
+    Grid mask{};
+    ASSERT_EQ(AllocateFlagGrid(c.width, c.height, mask.grid), 1);
+    for (int32_t y = 0; y < c.height; ++y)
+      for (int32_t x = 0; x < c.width; ++x)
+        if (c.skin(x, y, c.width, c.height)) {
+          skin[size_t(y) * size_t(c.width) + size_t(x)] = 1;
+          test::SetFlag(mask.grid, x, y);
+        }
+    std::vector<std::vector<int32_t>> walked;
+    const SearchVisitor visitor{&walked, nullptr,
+                                [](void* context, const RegionSeen& seen) {
+                                  static_cast<std::vector<std::vector<int32_t>>*>(context)
+                                      ->push_back(Fields(seen.region));
+                                },
+                                nullptr};
+    FaceRect rect{};
+    PlatformFailRequest(0);
+    FindFaceRect(mask.view(), c.width, c.height, rect, &visitor);
+    EXPECT_EQ(PlatformRequestCount(), c.requests) << "the visited map and the list's blocks";
+    const std::vector<std::vector<int32_t>> want = ReferenceRegions(skin, c.width, c.height);
+    ASSERT_EQ(walked.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(walked[i], want[i]) << "region " << i;
   }
 }
 
