@@ -48,33 +48,45 @@ void Held(size_t, size_t) {}
 #endif
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-// A large block (a picture's pixels, a crop) is touched page by page right after it is obtained,
-// and first-touch faults cost more than the work on the bytes: one per 4 KB page. Such a block gets
-// a mapping of its own that starts on a 2 MB boundary, with a request for transparent huge pages
-// over it, so that it takes one fault per 2 MB from its first byte to its last. The last, partial
-// 2 MB span is a huge page too when the block fills at least half of it: never more than 1 MB of
-// a page is left unused, and a block's tail costs at most 256 faults of 4 KB. Only a hint: where
-// huge pages are off or unavailable, the block is an ordinary mapping.
+// Blocks of 1 MB and more (a picture's pixels, a crop, the grids of a large picture) get a mapping
+// of their own: each is touched whole soon after it is obtained, and the faults of a first touch,
+// one per 4 KB page, cost more than the work on the bytes.
+// - From 4 MB on, the mapping starts on a 2 MB boundary and asks for transparent huge pages over
+//   it, so that it takes one fault per 2 MB from its first byte to its last. The last, partial
+//   2 MB span is a huge page too when the block fills at least half of it: at most 1 MB of a page,
+//   and a quarter of the block, is left unused, and a tail costs at most 256 faults of 4 KB.
+// - Below 4 MB, where a huge page could stand mostly unused, the mapping's pages are put in place
+//   in one call when it is made, instead of one fault per page (two for a grid that is read before
+//   it is written).
+// Both are requests only: where huge pages or populating are unavailable, nothing else changes.
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kMapFrom = 2 * kHugePage;  // smaller blocks come from the heap
+constexpr size_t kMapFrom = kHugePage / 2;  // smaller blocks come from the heap
+constexpr size_t kHugeFrom = 2 * kHugePage;
 constexpr size_t kSmallPage = 4096;
 
-// A fresh zero-filled mapping for `total` bytes that starts on a huge-page boundary, and its
-// length; null when none can be made.
+// A fresh zero-filled mapping for `total` bytes (at least kMapFrom), and its length; null when none
+// can be made.
 void* MapLarge(size_t total, size_t& length) {
+  const bool huge = total >= kHugeFrom;
   const size_t spans = total / kHugePage;
-  const size_t tail = total % kHugePage;
-  const bool hugeTail = tail >= kHugePage / 2;
+  const bool hugeTail = huge && total % kHugePage >= kHugePage / 2;
   length = hugeTail ? (spans + 1) * kHugePage : (total + kSmallPage - 1) / kSmallPage * kSmallPage;
-  if (length > SIZE_MAX - kHugePage) return nullptr;
-  // Map one huge page more than needed, then give back what lies outside the aligned part.
+  const size_t slack = huge ? kHugePage : 0;  // room to find a 2 MB boundary in
+  if (length > SIZE_MAX - slack) return nullptr;
   void* raw =
-      mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
+  if (!huge) {
+#if defined(MADV_POPULATE_WRITE)
+    madvise(raw, length, MADV_POPULATE_WRITE);
+#endif
+    return raw;
+  }
+  // Give back what lies outside the aligned part.
   const uintptr_t first = reinterpret_cast<uintptr_t>(raw);
   const uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
   if (begin > first) munmap(raw, begin - first);
-  const size_t after = first + kHugePage - begin;  // left beyond the aligned part
+  const size_t after = first + kHugePage - begin;
   if (after > 0) munmap(reinterpret_cast<void*>(begin + length), after);
   madvise(reinterpret_cast<void*>(begin), hugeTail ? length : spans * kHugePage, MADV_HUGEPAGE);
   return reinterpret_cast<void*>(begin);
