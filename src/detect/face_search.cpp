@@ -90,6 +90,11 @@ int FindFaceRect(SkinMaskView skinMask, int32_t width, int32_t height, FaceRect&
 
 int DetectFace(const BMPImage& image, FaceRect& rect, const SearchVisitor* visitor) {
   SkinMask mask = BuildSkinMask(image);
+  return DetectFaceInMask(image, mask, rect, visitor);
+}
+
+int DetectFaceInMask(const BMPImage& image, SkinMask& mask, FaceRect& rect,
+                     const SearchVisitor* visitor) {
   if (mask.words == nullptr) {
     Ended(visitor, SearchEnd::kNoMemory);
     return 0;

@@ -49,6 +49,11 @@ int FindFaceRect(SkinMaskView skinMask, int32_t width, int32_t height, FaceRect&
 // no memory for the mask is no face.
 int DetectFace(const BMPImage& image, FaceRect& rect, const SearchVisitor* visitor = nullptr);
 
+// DetectFace on a mask already built (StartSkinMask and ClassifySkinRows, while the picture was
+// read): searches `mask` and releases it. A mask without words (no memory for it) is no face.
+int DetectFaceInMask(const BMPImage& image, SkinMask& mask, FaceRect& rect,
+                     const SearchVisitor* visitor = nullptr);
+
 }  // namespace bmpface
 
 #endif  // BMPFACE_DETECT_FACE_SEARCH_H_

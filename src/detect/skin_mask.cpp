@@ -128,15 +128,24 @@ void ClassifySkinRow(SkinRowKernel kernel, const uint8_t* pixels, int32_t width,
   }
 }
 
-SkinMask BuildSkinMask(const BMPImage& image) {
+SkinMask StartSkinMask(const BMPImage& image) {
   SkinMask mask;
-  if (AllocateFlagGrid(image.width, image.height, mask) == 0) return mask;
+  AllocateFlagGrid(image.width, image.height, mask);
+  return mask;
+}
+
+void ClassifySkinRows(const BMPImage& image, int32_t firstRow, int32_t rowCount, SkinMask& mask) {
   const SkinRowKernel kernel = SkinRowKernelAvailable(kSkinRowAVX2) ? kSkinRowAVX2
                                : SkinRowKernelAvailable(kSkinRowSSE2) ? kSkinRowSSE2
                                                                       : kSkinRowScalar;
-  for (int32_t y = 0; y < image.height && image.width > 0; ++y) {
+  for (int32_t y = firstRow; y < firstRow + rowCount && image.width > 0; ++y) {
     ClassifyRowInto(kernel, image, y, mask);
   }
+}
+
+SkinMask BuildSkinMask(const BMPImage& image) {
+  SkinMask mask = StartSkinMask(image);
+  if (mask.words != nullptr) ClassifySkinRows(image, 0, image.height, mask);
   return mask;
 }
 

@@ -19,9 +19,32 @@ uint8_t* ObtainPixels(const BMPImage& image) {
 // A positive biHeight stores the bottom row first.
 int FileIsBottomUp(const BMPImage& image) { return image.infoHeader.biHeight > 0 ? 1 : 0; }
 
+// Reads the rows into image.pixels; with a sink, in slices of about 256 KB, each handed to the sink
+// while it is still in the cache.
+int ReadRows(PlatformFile* file, const BMPImage& image, const RowSink* sink) {
+  const size_t rowBytes = static_cast<size_t>(image.rowStride);
+  const size_t rowCount = static_cast<size_t>(image.height);
+  const int bottomUp = FileIsBottomUp(image);
+  if (sink == nullptr || sink->rows == nullptr) {
+    return PlatformReadRows(file, image.pixels, rowBytes, rowCount, bottomUp);
+  }
+  constexpr size_t kSliceBytes = size_t{256} << 10;
+  const size_t perSlice = rowBytes < kSliceBytes ? kSliceBytes / rowBytes : 1;
+  for (size_t done = 0; done < rowCount;) {
+    const size_t n = rowCount - done < perSlice ? rowCount - done : perSlice;
+    const size_t first = bottomUp == 1 ? rowCount - done - n : done;  // in memory, top-down
+    if (PlatformReadRows(file, image.pixels + first * rowBytes, rowBytes, n, bottomUp) != 1) {
+      return 0;
+    }
+    sink->rows(sink->context, image, static_cast<int32_t>(first), static_cast<int32_t>(n));
+    done += n;
+  }
+  return 1;
+}
+
 }  // namespace
 
-int LoadBMP(const char* path, BMPImage& image) {
+int LoadBMP(const char* path, BMPImage& image, const RowSink* sink) {
   image.pixels = nullptr;
   PlatformFile* file = PlatformOpen(path, "rb");
   if (file == nullptr) return 0;
@@ -36,23 +59,19 @@ int LoadBMP(const char* path, BMPImage& image) {
     PlatformClose(file);
     return 0;
   }
-  uint8_t* pixels = ObtainPixels(image);
-  if (pixels == nullptr) {
+  image.pixels = ObtainPixels(image);
+  if (image.pixels == nullptr) {
     PlatformClose(file);
     return 0;
   }
+  if (sink != nullptr && sink->start != nullptr) sink->start(sink->context, image);
   // Every byte of the buffer is read from the file or the load fails: nothing undefined escapes,
   // even if the file shrank after its size was checked.
-  const bool ok = PlatformSeek(file, image.fileHeader.bfOffBits) == 1 &&
-                  PlatformReadRows(file, pixels, static_cast<size_t>(image.rowStride),
-                                   static_cast<size_t>(image.height), FileIsBottomUp(image)) == 1;
+  const bool ok =
+      PlatformSeek(file, image.fileHeader.bfOffBits) == 1 && ReadRows(file, image, sink) == 1;
   PlatformClose(file);
-  if (!ok) {
-    PlatformFree(pixels);
-    return 0;
-  }
-  image.pixels = pixels;
-  return 1;
+  if (!ok) FreeBMP(image);
+  return ok ? 1 : 0;
 }
 
 int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image) {
