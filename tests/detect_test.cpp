@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "detect/face_search.h"
@@ -89,6 +90,46 @@ TEST(SkinRule, EveryRowKernelAgreesWithRuleForEveryColour) {
         }
       EXPECT_EQ(mismatches, 0) << "kernel " << kernel << ", bpp " << bpp;
     }
+  }
+}
+
+// The mask's flags follow the rule on pictures of every layout the mask treats apart: one pixel
+// wide (4-byte pixels with the fill), narrow rows with fill bytes, rows without fill (classified
+// as one run), wide rows with fill and a partial chunk; whole, and in slices of rows given
+// bottom slice first, as the reader hands them over.
+TEST(SkinMask, EveryLayoutFollowsTheRule) {
+  const struct {
+    int32_t width, height, bits;
+  } layouts[] = {{1, 700, 24}, {1, 300, 32}, {5, 97, 24}, {31, 40, 24}, {64, 33, 24},
+                 {33, 20, 24}, {45, 21, 32}, {1030, 9, 24}, {2051, 5, 32}};
+  uint32_t state = 12345;
+  const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(std::to_string(l.width) + " x " + std::to_string(l.height) + ", " +
+                 std::to_string(l.bits) + " bits");
+    test::Picture picture(l.width, l.height, l.bits);
+    for (uint8_t& byte : picture.bytes) byte = uint8_t(next() >> 24);
+    for (int32_t y = 0; y < l.height; ++y)  // about half skin
+      for (int32_t x = 0; x < l.width; ++x)
+        if (next() >> 31) picture.Set(x, y, {uint8_t(21 + next() % 60), uint8_t(41 + next() % 40),
+                                             uint8_t(140 + next() % 100)});
+    BMPImage image = test::LoadPicture(picture);
+    Grid whole{BuildSkinMask(image)};
+    Grid sliced{StartSkinMask(image)};
+    ASSERT_NE(sliced.grid.words, nullptr);
+    for (int32_t end = l.height; end > 0; end -= 3) {
+      const int32_t first = end > 3 ? end - 3 : 0;
+      ClassifySkinRows(image, first, end - first, sliced.grid);
+    }
+    int wrong = 0;
+    for (int32_t y = 0; y < l.height; ++y)
+      for (int32_t x = 0; x < l.width; ++x) {
+        const uint8_t* p = PixelAt(image, x, y);
+        const int skin = IsSkinColor(p[0], p[1], p[2]);
+        if ((whole.view().At(x, y) != skin || sliced.view().At(x, y) != skin) && ++wrong < 5)
+          ADD_FAILURE() << "flag " << x << ", " << y;
+      }
+    FreeBMP(image);
   }
 }
 

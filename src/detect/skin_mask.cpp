@@ -21,8 +21,8 @@ void ClassifyPlain(const uint8_t* pixel, int32_t width, uint8_t* flags) {
 
 // Pixels classified per kernel call: their flags are packed while still in the first-level cache.
 constexpr int32_t kChunk = 1024;
-// Rows narrower than a vector block go to the plain rule directly: a kernel call per row would
-// cost more than the row itself (a picture one pixel wide has a row per pixel).
+// Rows narrower than a vector block, with fill bytes between them, go to the plain rule directly:
+// a kernel call per row would cost more than the row itself.
 constexpr int32_t kNarrowRow = 32;
 
 // 64 flags (bytes 0 or 1) as the bits of a word, flag 0 in bit 0.
@@ -56,31 +56,40 @@ inline void OrBits(uint64_t* words, size_t at, uint64_t bits, size_t count) {
   if (count > room) words[at / 64 + 1] |= bits >> room;
 }
 
-// Classifies pixel row y into the mask's flags of that row.
-void ClassifyRowInto(SkinRowKernel kernel, const BMPImage& image, int32_t y, SkinMask& mask) {
-  const size_t rowFirst = static_cast<size_t>(y) * static_cast<size_t>(image.width);
-  if (image.width < kNarrowRow) {
-    const uint8_t* p = PixelAt(image, 0, y);
-    uint64_t bits = 0;
-    for (int32_t x = 0; x < image.width; ++x, p += image.bytesPerPixel) {
-      bits |= uint64_t{SkinFlag(p[0], p[1], p[2])} << x;
-    }
-    OrBits(mask.words, rowFirst, bits, static_cast<size_t>(image.width));
-    return;
-  }
+// Classifies `count` pixels of `bytesPerPixel` bytes at `pixels` into the mask's flags from flag
+// number `at` on, a chunk at a time.
+void ClassifyRun(SkinRowKernel kernel, const uint8_t* pixels, size_t count, int32_t bytesPerPixel,
+                 uint64_t* words, size_t at) {
   uint8_t flags[kChunk];
-  for (int32_t x = 0; x < image.width; x += kChunk) {
-    const int32_t n = image.width - x < kChunk ? image.width - x : kChunk;
-    ClassifySkinRow(kernel, PixelAt(image, x, y), n, image.bytesPerPixel, flags);
-    const size_t at = rowFirst + static_cast<size_t>(x);
+  for (size_t done = 0; done < count; done += kChunk, at += kChunk) {
+    const int32_t n = count - done < kChunk ? static_cast<int32_t>(count - done) : kChunk;
+    ClassifySkinRow(kernel, pixels + done * static_cast<size_t>(bytesPerPixel), n, bytesPerPixel,
+                    flags);
     int32_t i = 0;
-    for (; n - i >= 64; i += 64) {
-      OrBits(mask.words, at + static_cast<size_t>(i), PackFlags(flags + i), 64);
-    }
+    for (; n - i >= 64; i += 64)
+      OrBits(words, at + static_cast<size_t>(i), PackFlags(flags + i), 64);
     uint64_t bits = 0;
     for (int32_t k = 0; i + k < n; ++k) bits |= uint64_t{flags[i + k]} << k;
-    if (i < n) OrBits(mask.words, at + static_cast<size_t>(i), bits, static_cast<size_t>(n - i));
+    if (i < n) OrBits(words, at + static_cast<size_t>(i), bits, static_cast<size_t>(n - i));
   }
+}
+
+// Rows narrower than a vector block, by the plain rule: their flags follow each other in the mask
+// as the pixels do in the rows, so they are gathered into whole words across rows.
+void ClassifyNarrowRows(const BMPImage& image, int32_t firstRow, int32_t rowCount, SkinMask& mask) {
+  size_t at = static_cast<size_t>(firstRow) * static_cast<size_t>(image.width);
+  uint64_t bits = 0;
+  for (int32_t y = firstRow; y < firstRow + rowCount; ++y) {
+    const uint8_t* p = PixelAt(image, 0, y);
+    for (int32_t x = 0; x < image.width; ++x, p += image.bytesPerPixel, ++at) {
+      bits |= uint64_t{SkinFlag(p[0], p[1], p[2])} << (at % 64);
+      if (at % 64 == 63) {
+        mask.words[at / 64] |= bits;  // OR: the first word may hold flags of an earlier row
+        bits = 0;
+      }
+    }
+  }
+  if (at % 64 != 0) mask.words[at / 64] |= bits;
 }
 
 }  // namespace
@@ -135,11 +144,26 @@ SkinMask StartSkinMask(const BMPImage& image) {
 }
 
 void ClassifySkinRows(const BMPImage& image, int32_t firstRow, int32_t rowCount, SkinMask& mask) {
-  const SkinRowKernel kernel = SkinRowKernelAvailable(kSkinRowAVX2) ? kSkinRowAVX2
+  if (image.width < 1 || rowCount < 1) return;
+  const SkinRowKernel kernel = SkinRowKernelAvailable(kSkinRowAVX2)   ? kSkinRowAVX2
                                : SkinRowKernelAvailable(kSkinRowSSE2) ? kSkinRowSSE2
                                                                       : kSkinRowScalar;
-  for (int32_t y = firstRow; y < firstRow + rowCount && image.width > 0; ++y) {
-    ClassifyRowInto(kernel, image, y, mask);
+  const size_t width = static_cast<size_t>(image.width);
+  // Rows without fill bytes lie in memory one after another as their flags do in the mask, and
+  // are classified as one run; so are rows of one pixel, each a 4-byte pixel with its fill.
+  const int32_t step = image.width == 1 ? image.rowStride : image.bytesPerPixel;
+  if (static_cast<size_t>(image.rowStride) == width * static_cast<size_t>(step)) {
+    ClassifyRun(kernel, PixelAt(image, 0, firstRow), width * static_cast<size_t>(rowCount), step,
+                mask.words, static_cast<size_t>(firstRow) * width);
+    return;
+  }
+  if (image.width < kNarrowRow) {
+    ClassifyNarrowRows(image, firstRow, rowCount, mask);
+    return;
+  }
+  for (int32_t y = firstRow; y < firstRow + rowCount; ++y) {
+    ClassifyRun(kernel, PixelAt(image, 0, y), width, image.bytesPerPixel, mask.words,
+                static_cast<size_t>(y) * width);
   }
 }
 
