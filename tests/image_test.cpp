@@ -169,30 +169,31 @@ TEST(LoadBMP, ARowSinkSeesEveryRowOnceInFileOrder) {
     const uint8_t* from = PixelAt(image, 0, firstRow);
     seen.rows.insert(seen.rows.end(), from, from + rowCount * image.rowStride);
   };
-  const Picture picture = Pattern(100, 3000, 24);  // rows of 300 bytes: several slices
-  for (bool topDown : {false, true}) {
-    TempDir dir;
-    WriteFile(dir.Path("in.bmp"), EncodeBMP(picture, {topDown}));
-    Seen seen;
-    const RowSink sink{&seen, start, rows};
-    BMPImage image{};
-    ASSERT_EQ(LoadBMP(dir.Path("in.bmp").c_str(), image, &sink), 1);
-    EXPECT_EQ(seen.starts, 1);
-    EXPECT_GT(seen.slices.size(), 2u);
-    // Each slice follows the one before in the file's order; the last one ends the picture.
-    int32_t next = topDown ? 0 : image.height;
-    Bytes inMemory;
-    for (const auto& [first, count] : seen.slices) {
-      EXPECT_EQ(topDown ? first : first + count, next) << "slice at row " << first;
-      next = topDown ? first + count : first;
-      const uint8_t* from = PixelAt(image, 0, first);
-      inMemory.insert(inMemory.end(), from, from + count * image.rowStride);
+  // Several slices each: rows of 300 bytes, and rows of 16 bytes, read a slice in one piece.
+  for (const Picture& picture : {Pattern(100, 3000, 24), Pattern(5, 60000, 24)})
+    for (bool topDown : {false, true}) {
+      TempDir dir;
+      WriteFile(dir.Path("in.bmp"), EncodeBMP(picture, {topDown}));
+      Seen seen;
+      const RowSink sink{&seen, start, rows};
+      BMPImage image{};
+      ASSERT_EQ(LoadBMP(dir.Path("in.bmp").c_str(), image, &sink), 1);
+      EXPECT_EQ(seen.starts, 1);
+      EXPECT_GT(seen.slices.size(), 2u);
+      // Each slice follows the one before in the file's order; the last one ends the picture.
+      int32_t next = topDown ? 0 : image.height;
+      Bytes inMemory;
+      for (const auto& [first, count] : seen.slices) {
+        EXPECT_EQ(topDown ? first : first + count, next) << "slice at row " << first;
+        next = topDown ? first + count : first;
+        const uint8_t* from = PixelAt(image, 0, first);
+        inMemory.insert(inMemory.end(), from, from + count * image.rowStride);
+      }
+      EXPECT_EQ(next, topDown ? image.height : 0);
+      EXPECT_EQ(seen.rows, inMemory) << "a slice was seen before it was read";
+      EXPECT_EQ(Packed(image), picture.bytes);
+      FreeBMP(image);
     }
-    EXPECT_EQ(next, topDown ? image.height : 0);
-    EXPECT_EQ(seen.rows, inMemory) << "a slice was seen before it was read";
-    EXPECT_EQ(Packed(image), picture.bytes);
-    FreeBMP(image);
-  }
 }
 
 TEST(SaveBMP, RoundTripInBothDepthsAndRowOrders) {
