@@ -1,5 +1,6 @@
 // Whole requests on real picture files, side by side in one run:
 //   floor/PICTURE   read the file into fresh memory and touch every byte: what any request pays
+//   floor-huge/PICTURE  the same with that memory on transparent huge pages, as bmpface asks for
 //   bmpface/PICTURE BMPFaceExtract from the file to an output file, as the command does
 //   opencv/PICTURE  the same request written with OpenCV (when the bench was built with it)
 // Pictures: the arguments left after Google Benchmark's own flags, or else the ':'-separated list
@@ -83,10 +84,10 @@ void ReleaseFreeMemory(benchmark::State& state) {
   state.ResumeTiming();
 }
 
-void Floor(benchmark::State& state, const Picture& picture) {
+void Floor(benchmark::State& state, const Picture& picture, bool hugePages) {
   for (auto _ : state) {
     uint64_t sum = 0;
-    if (bmpface_bench::ReadAndTouch(picture.path.c_str(), sum) < 0) {
+    if (bmpface_bench::ReadAndTouch(picture.path.c_str(), sum, hugePages) < 0) {
       state.SkipWithError("cannot read the picture");
       break;
     }
@@ -174,7 +175,9 @@ int main(int argc, char** argv) {
     auto setup = [](benchmark::internal::Benchmark* b) {
       b->Unit(benchmark::kMillisecond)->UseRealTime();
     };
-    setup(benchmark::RegisterBenchmark(("floor/" + picture.name).c_str(), Floor, picture));
+    setup(benchmark::RegisterBenchmark(("floor/" + picture.name).c_str(), Floor, picture, false));
+    setup(benchmark::RegisterBenchmark(("floor-huge/" + picture.name).c_str(), Floor, picture,
+                                       true));
     setup(benchmark::RegisterBenchmark(("bmpface/" + picture.name).c_str(), Ours, picture, ours));
 #if BMPFACE_BENCH_OPENCV
     setup(
