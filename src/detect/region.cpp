@@ -99,6 +99,7 @@ int GrowRegion(SkinMaskView skinMask, FlagGrid visited, int32_t seedX, int32_t s
   while (waiting > 0) {
     const size_t first = list.runs[--waiting];  // the newest first
     const size_t y = first / width;
+    // The run was taken whole, when first seen: it ends where the row's skin does.
     const size_t end = flags::FirstSet(notSkinWord, first, y * width + width);
     if ((y > 0 && !takeTouching(first - width, end - width, y - 1)) ||
         (y + 1 < height && !takeTouching(first + width, end + width, y + 1))) {

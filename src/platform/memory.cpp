@@ -48,9 +48,9 @@ void Held(size_t, size_t) {}
 #endif
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-// Blocks of 1 MB and more (a picture's pixels, a crop, the grids of a large picture) get a mapping
-// of their own: each is touched whole soon after it is obtained, and the faults of a first touch,
-// one per 4 KB page, cost more than the work on the bytes.
+// Blocks of 256 KB and more (a picture's pixels, a crop, the grids of a large picture) get a
+// mapping of their own: each is touched whole soon after it is obtained, and the faults of a first
+// touch, one per 4 KB page, cost more than the work on the bytes.
 // - From 4 MB on, the mapping starts on a 2 MB boundary and asks for transparent huge pages over
 //   it, so that it takes one fault per 2 MB from its first byte to its last. The last, partial
 //   2 MB span is a huge page too when the block fills at least half of it: at most 1 MB of a page,
@@ -60,7 +60,7 @@ void Held(size_t, size_t) {}
 //   it is written).
 // Both are requests only: where huge pages or populating are unavailable, nothing else changes.
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kMapFrom = kHugePage / 2;  // smaller blocks come from the heap
+constexpr size_t kMapFrom = size_t{256} << 10;  // smaller blocks come from the heap
 constexpr size_t kHugeFrom = 2 * kHugePage;
 constexpr size_t kSmallPage = 4096;
 
