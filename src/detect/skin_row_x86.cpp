@@ -4,8 +4,10 @@
 
 #if defined(BMPFACE_SSE2)
 #include <immintrin.h>
-#if defined(BMPFACE_AVX2) && __has_include(<sys/platform/x86.h>)
-#include <sys/platform/x86.h>  // glibc 2.33 and later: the features it found at start-up
+// glibc 2.33 and later publish the processor features their loader found at start-up. The header
+// is C (it uses _Bool), which g++ takes and clang++ does not.
+#if defined(BMPFACE_AVX2) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
 #define BMPFACE_LIBC_CPU_FEATURES 1
 #endif
 
