@@ -48,41 +48,35 @@ void Held(size_t, size_t) {}
 #endif
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-// Blocks of 256 KB and more (a picture's pixels, a crop, the grids of a large picture) get a
-// mapping of their own: each is touched whole soon after it is obtained, and the faults of a first
-// touch, one per 4 KB page, cost more than the work on the bytes.
-// - From 4 MB on, the mapping starts on a 2 MB boundary and asks for transparent huge pages over
-//   it, so that it takes one fault per 2 MB from its first byte to its last. The last, partial
-//   2 MB span is a huge page too when the block fills at least half of it: at most 1 MB of a page,
-//   and a quarter of the block, is left unused, and a tail costs at most 256 faults of 4 KB.
-// - Below 4 MB, where a huge page could stand mostly unused, the mapping's pages are put in place
-//   in one call when it is made, instead of one fault per page (two for a grid that is read before
-//   it is written).
+// A picture's pixels, its crop and the grids of a large picture are each touched whole soon after
+// they are obtained, and when their memory is fresh from the system, the faults of a first touch
+// (one per 4 KB page) cost more than the work on the bytes.
+// - Blocks of 4 MB and more get a mapping of their own that starts on a 2 MB boundary, with a
+//   request for transparent huge pages over it: one fault per 2 MB from the first byte to the
+//   last. The last, partial 2 MB span is a huge page too when the block fills at least half of it:
+//   at most 1 MB of a page, and a quarter of the block, is left unused, and a tail costs at most
+//   256 faults of 4 KB.
+// - Blocks from 256 KB to 4 MB come from the heap, where a long-running process (a batch) gets
+//   back memory it used before, already in place. Their pages are then put in place in one call:
+//   for fresh memory instead of a fault per page (two for a grid that is read before it is
+//   written), for memory in place already almost nothing.
 // Both are requests only: where huge pages or populating are unavailable, nothing else changes.
 constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kMapFrom = size_t{256} << 10;  // smaller blocks come from the heap
-constexpr size_t kHugeFrom = 2 * kHugePage;
+constexpr size_t kPopulateFrom = size_t{256} << 10;
+constexpr size_t kMapFrom = 2 * kHugePage;  // smaller blocks come from the heap
 constexpr size_t kSmallPage = 4096;
 
-// A fresh zero-filled mapping for `total` bytes (at least kMapFrom), and its length; null when none
-// can be made.
+// A fresh zero-filled mapping for `total` bytes (at least kMapFrom) that starts on a huge-page
+// boundary, and its length; null when none can be made.
 void* MapLarge(size_t total, size_t& length) {
-  const bool huge = total >= kHugeFrom;
   const size_t spans = total / kHugePage;
-  const bool hugeTail = huge && total % kHugePage >= kHugePage / 2;
+  const bool hugeTail = total % kHugePage >= kHugePage / 2;
   length = hugeTail ? (spans + 1) * kHugePage : (total + kSmallPage - 1) / kSmallPage * kSmallPage;
-  const size_t slack = huge ? kHugePage : 0;  // room to find a 2 MB boundary in
-  if (length > SIZE_MAX - slack) return nullptr;
+  if (length > SIZE_MAX - kHugePage) return nullptr;
+  // Map one huge page more than needed, then give back what lies outside the aligned part.
   void* raw =
-      mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
-  if (!huge) {
-#if defined(MADV_POPULATE_WRITE)
-    madvise(raw, length, MADV_POPULATE_WRITE);
-#endif
-    return raw;
-  }
-  // Give back what lies outside the aligned part.
   const uintptr_t first = reinterpret_cast<uintptr_t>(raw);
   const uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
   if (begin > first) munmap(raw, begin - first);
@@ -91,6 +85,21 @@ void* MapLarge(size_t total, size_t& length) {
   madvise(reinterpret_cast<void*>(begin), hugeTail ? length : spans * kHugePage, MADV_HUGEPAGE);
   return reinterpret_cast<void*>(begin);
 }
+
+// Puts in place the pages that lie wholly inside a heap block of `total` bytes at `raw`.
+void Populate(void* raw, size_t total) {
+#if defined(MADV_POPULATE_WRITE)
+  if (total < kPopulateFrom) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(raw) + kSmallPage - 1) & ~(kSmallPage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(raw) + total) & ~(kSmallPage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  static_cast<void>(raw);
+  static_cast<void>(total);
+#endif
+}
+#else
+void Populate(void*, size_t) {}
 #endif
 
 // A block of `bytes` bytes with its header, zero-filled when asked; null when there is no memory.
@@ -105,8 +114,11 @@ void* Obtain(size_t bytes, bool zeroed) {
     if (raw == nullptr) return nullptr;
   }
 #endif
-  if (raw == nullptr) raw = zeroed ? std::calloc(1, total) : std::malloc(total);
-  if (raw == nullptr) return nullptr;
+  if (raw == nullptr) {
+    raw = zeroed ? std::calloc(1, total) : std::malloc(total);
+    if (raw == nullptr) return nullptr;
+    Populate(raw, total);
+  }
   const BlockHeader header{bytes, mapped};
   std::memcpy(raw, &header, sizeof header);
   Held(bytes, 0);
