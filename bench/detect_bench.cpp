@@ -117,8 +117,8 @@ void BM_BuildSkinMask(benchmark::State& state) {
       Picture(int32_t(state.range(0)), int32_t(state.range(1)), int(state.range(2)));
   for (auto _ : state) {
     bmpface::SkinMask mask = bmpface::BuildSkinMask(s.image);
-    benchmark::DoNotOptimize(mask);
-    bmpface::FreeRowArray(mask, s.image.height);
+    benchmark::DoNotOptimize(mask.words);
+    bmpface::FreeFlagGrid(mask);
   }
   Report(state, s);
 }

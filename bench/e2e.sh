@@ -2,10 +2,13 @@
 # End-to-end measurements of whole requests, next to the floor (reading the file into fresh
 # memory and touching every byte) and to the same request written with OpenCV:
 #   - checks that the OpenCV program finds the same rectangle as bmpface on every picture;
-#   - in process (Google Benchmark, bmpface_e2e_bench): floor, BMPFaceExtract, OpenCV pipeline;
+#   - in process (Google Benchmark, bmpface_e2e_bench): floor (also on huge pages),
+#     BMPFaceExtract, OpenCV pipeline;
 #   - as whole processes (hyperfine): bmpface IN OUT, readfloor IN, opencv_face IN OUT, on the
 #     12 MP 24-bit picture and the sample, and all three on a tiny picture (start-up cost);
-#   - peak memory (GNU time's maximum resident set) of bmpface IN OUT on every picture.
+#   - peak memory (GNU time's maximum resident set) and minor page faults of bmpface IN OUT on
+#     every picture, with the sizes of the picture and of its crop;
+#   - the price of fresh memory that day (faultcost), before and after.
 # Prints a summary table and leaves JSON, markdown and the table in the results folder.
 #
 #   bench/e2e.sh [PICTURE_DIR]      (default: BUILD_DIR/pictures, made if missing)
@@ -69,6 +72,7 @@ all=("$pictures"/hopper-512x600-24.bmp "$pictures"/hopper-512x600-32.bmp
   thp=/sys/kernel/mm/transparent_hugepage/enabled
   echo "transparent huge pages: $(cat $thp 2>/dev/null || echo unknown)"
   echo "load before: $(uptime | sed 's/.*load average: //')"
+  echo "price of fresh memory: $("$build/bench/faultcost")"
 } >"$results/meta.txt"
 
 if [ -n "$opencv" ]; then
@@ -101,15 +105,21 @@ peak() {  # prints "KIB<tab>FAULTS" of the run with the median resident set, of 
     /usr/bin/time -f '%M\t%R' "$@" 2>&1 >/dev/null | tail -1
   done | sort -n | sed -n 2p
 }
-printf 'picture\tbmpface_kib\tbmpface_faults\topencv_kib\topencv_faults\n' >"$results/memory.tsv"
+printf 'picture\tbmpface_kib\tbmpface_faults\topencv_kib\topencv_faults\tfile_bytes\tcrop_bytes\n' \
+  >"$results/memory.tsv"
 for picture in "$scratch/tiny.bmp" "${all[@]}"; do
+  rm -f "$scratch/ours.bmp"
   ours=$(peak "$bmpface" "$picture" "$scratch/ours.bmp")
+  sizes=$(printf '%s\t%s' "$(stat -c %s "$picture")" "$(stat -c %s "$scratch/ours.bmp" 2>/dev/null || echo 0)")
   theirs=$(printf -- '-\t-')
   [ -z "$opencv" ] || theirs=$(peak "$opencv" "$picture" "$scratch/opencv.bmp")
   name=$(basename "$picture" .bmp)
   [ "$picture" != "$scratch/tiny.bmp" ] || name=startup
-  printf '%s\t%s\t%s\n' "$name" "$ours" "$theirs" | tee -a "$results/memory.tsv"
+  printf '%s\t%s\t%s\t%s\n' "$name" "$ours" "$theirs" "$sizes" | tee -a "$results/memory.tsv"
 done
 
-echo "load after: $(uptime | sed 's/.*load average: //')" >>"$results/meta.txt"
+{
+  echo "load after: $(uptime | sed 's/.*load average: //')"
+  echo "price of fresh memory after: $("$build/bench/faultcost")"
+} >>"$results/meta.txt"
 /usr/bin/python3 bench/e2e_summary.py "$results" "$pictures" | tee "$results/summary.md"

@@ -1,12 +1,14 @@
 // Whole requests on real picture files, side by side in one run:
 //   floor/PICTURE   read the file into fresh memory and touch every byte: what any request pays
+//   floor-huge/PICTURE  the same with that memory on transparent huge pages, as bmpface asks for
 //   bmpface/PICTURE BMPFaceExtract from the file to an output file, as the command does
 //   opencv/PICTURE  the same request written with OpenCV (when the bench was built with it)
 // Pictures: the arguments left after Google Benchmark's own flags, or else the ':'-separated list
 // in BMPFACE_E2E_PICTURES. bench/make_pictures.py makes the usual set.
-// Every request starts on memory fresh from the system, as in a new process: between iterations
-// (outside the timing) the allocator hands its free pages back, otherwise later iterations would
-// reuse pages already faulted in and hide a cost that every real request pays.
+// Every request starts on memory fresh from the system, as in a new process, and writes a new
+// output file: between iterations (outside the timing) the allocator hands its free pages back,
+// otherwise later iterations would reuse pages already faulted in and hide a cost that every real
+// request pays, and the last output is removed.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -76,17 +78,20 @@ void Report(benchmark::State& state, const Picture& picture) {
                                                      benchmark::Counter::kInvert);
 }
 
-// Gives the allocator's free memory back to the system, outside the timing.
-void ReleaseFreeMemory(benchmark::State& state) {
+// Outside the timing, removes the request's output and gives the allocator's free memory back to
+// the system: each request writes a new file, as a real crop (and each hyperfine run of e2e.sh)
+// does; writing over the last one would add the truncation of the old file to every request.
+void StartAfresh(benchmark::State& state, const std::string& output) {
   state.PauseTiming();
+  std::remove(output.c_str());
   ::malloc_trim(0);
   state.ResumeTiming();
 }
 
-void Floor(benchmark::State& state, const Picture& picture) {
+void Floor(benchmark::State& state, const Picture& picture, bool hugePages) {
   for (auto _ : state) {
     uint64_t sum = 0;
-    if (bmpface_bench::ReadAndTouch(picture.path.c_str(), sum) < 0) {
+    if (bmpface_bench::ReadAndTouch(picture.path.c_str(), sum, hugePages) < 0) {
       state.SkipWithError("cannot read the picture");
       break;
     }
@@ -103,7 +108,7 @@ void Ours(benchmark::State& state, const Picture& picture, const std::string& ou
       state.SkipWithError(status == BMPFACE_NO_FACE ? "no face found" : "request failed");
       break;
     }
-    ReleaseFreeMemory(state);
+    StartAfresh(state, output);
   }
   Report(state, picture);
 }
@@ -117,7 +122,7 @@ void OpenCv(benchmark::State& state, const Picture& picture, const std::string& 
       state.SkipWithError(outcome == bmpface_bench::kCvNoFace ? "no face found" : "request failed");
       break;
     }
-    ReleaseFreeMemory(state);
+    StartAfresh(state, output);
   }
   Report(state, picture);
 }
@@ -174,7 +179,9 @@ int main(int argc, char** argv) {
     auto setup = [](benchmark::internal::Benchmark* b) {
       b->Unit(benchmark::kMillisecond)->UseRealTime();
     };
-    setup(benchmark::RegisterBenchmark(("floor/" + picture.name).c_str(), Floor, picture));
+    setup(benchmark::RegisterBenchmark(("floor/" + picture.name).c_str(), Floor, picture, false));
+    setup(benchmark::RegisterBenchmark(("floor-huge/" + picture.name).c_str(), Floor, picture,
+                                       true));
     setup(benchmark::RegisterBenchmark(("bmpface/" + picture.name).c_str(), Ours, picture, ours));
 #if BMPFACE_BENCH_OPENCV
     setup(

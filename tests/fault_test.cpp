@@ -3,9 +3,12 @@
 // and leak nothing (checked by LeakSanitizer in the sanitizer builds).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
+#include "api/request.h"
 #include "bmpface.h"
+#include "image/bmp_header.h"
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -23,9 +26,10 @@ std::vector<FaultCase> Cases() {
   face24.Fill(40, 40, 69, 69, kSkin);
   Picture face32(100, 100, 32);
   face32.Fill(40, 40, 69, 69, kSkin);
-  // Larger than the grower's first stack capacity, so the doubling is among the requests.
-  Picture big(200, 200, 24);
-  big.Fill(10, 10, 159, 159, kSkin);
+  // More runs wait at once than the grower holds in place, so its list's block and the block's
+  // doubling are among the requests.
+  Picture big(1250, 900, 24);
+  for (const Box& b : CombBoxes(20, 40, 1119, 600)) big.Fill(b.x0, b.y0, b.x1, b.y1, kSkin);
   Picture none(64, 48, 24);
   none.Fill(0, 0, 20, 20, kSkin);  // too small to be a face
   return {{"face24", face24, true}, {"face32", face32, true}, {"bigRegion", big, true},
@@ -48,8 +52,8 @@ TEST(FaultInjection, EveryMemoryRequestOfARequest) {
     const long total = PlatformRequestCount();
     std::remove(outPath.c_str());
 
-    // Requests in order: input path, source pixels, the search's grids and stacks, then (with a
-    // face) the output pixels and the output path.
+    // Requests in order: input path, source pixels, the search's grids and lists of runs, then
+    // (with a face) the output pixels and the output path.
     for (long k = 1; k <= total; ++k) {
       SCOPED_TRACE("failing request " + std::to_string(k) + " of " + std::to_string(total));
       int32_t expected = BMPFACE_NO_FACE;
@@ -98,6 +102,72 @@ TEST(ResourceBound, HugeDeclarationsInTinyFilesObtainNothing) {
     EXPECT_EQ(BMPFaceExtract(Wide(path).c_str(), Wide(dir.Path("out.bmp")).c_str()),
               BMPFACE_LOAD_FAILED);
     EXPECT_EQ(PlatformRequestCount(), 1);  // the input path only
+  }
+}
+
+// A picture made in place of a file: the header of a real file of that size, and skin where the
+// shape says. For requests too large to build as a file in a test.
+struct Synthetic {
+  int32_t width, height, bits;
+  bool (*skin)(int32_t x, int32_t y, int32_t width, int32_t height);
+};
+
+int LoadSynthetic(void* context, const char*, BMPImage& image) {
+  const Synthetic& s = *static_cast<const Synthetic*>(context);
+  std::vector<uint8_t> bytes = EncodeBMP(Picture(1, 1, s.bits));
+  PutLE32(bytes, kOffBiWidth, uint32_t(s.width));
+  PutLE32(bytes, kOffBiHeight, uint32_t(s.height));
+  uint8_t header[kHeaderBytes];
+  std::memcpy(header, bytes.data(), kHeaderBytes);
+  UnpackBMPHeaders(header, image);
+  if (CheckBMPHeader(image, UINT64_MAX) == 0) return 0;
+  image.pixels = static_cast<uint8_t*>(
+      PlatformCalloc(size_t(image.height) * size_t(image.rowStride), 1));
+  if (image.pixels == nullptr) return 0;
+  for (int32_t y = 0; y < s.height; ++y)
+    for (int32_t x = 0; x < s.width; ++x)
+      if (s.skin(x, y, s.width, s.height)) std::memcpy(PixelAt(image, x, y), &kSkin, 3);
+  return 1;
+}
+
+int SaveNothing(void*, const char*, const BMPImage&) { return 1; }
+
+// The most memory a whole request holds at once, the picture's pixels included, is at most 1.6 x
+// the pixel bytes plus 2 bytes a pixel, on every shape: counted by the test build's memory layer,
+// so the check is exact and takes no time into account.
+TEST(ResourceBound, PeakWithinBoundOnEveryShape) {
+  // clang-format off
+  const Synthetic cases[] = {
+      // A face: the pixels and the crop are held at once.
+      {1000, 800, 24, [](int32_t x, int32_t y, int32_t, int32_t) {
+         return x >= 200 && x < 700 && y >= 100 && y < 600; }},
+      // One pixel a row: a block per row, or a word per row, would be many times the pixels.
+      {1, 10000000, 24, [](int32_t, int32_t y, int32_t, int32_t) { return y % 10 < 7; }},
+      // Strips three pixels wide joined end to end: a fill pixel by pixel leaves about two thirds
+      // of the pixels waiting.
+      {4000, 3000, 24, [](int32_t x, int32_t y, int32_t, int32_t h) {
+         return x % 4 != 3 || y == ((x / 4) % 2 == 0 ? h - 1 : 0); }},
+      {8000, 6000, 24, [](int32_t x, int32_t y, int32_t, int32_t h) {
+         return x % 4 != 3 || y == ((x / 4) % 2 == 0 ? h - 1 : 0); }},
+      // Full rows between rows of single pixels: many runs wait at once, in 32 bits.
+      {2000, 1500, 32, [](int32_t x, int32_t y, int32_t, int32_t) {
+         return y % 2 == 0 || x % 2 == 0; }},
+  };
+  // clang-format on
+  for (const Synthetic& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    RequestHooks hooks{};
+    hooks.context = const_cast<Synthetic*>(&c);
+    hooks.load = LoadSynthetic;
+    hooks.save = SaveNothing;
+    const double pixels = double(c.width) * double(c.height);
+    const double pixelBytes = double(c.height) * double(BMPRowStride(c.bits, c.width));
+    PlatformFailRequest(0);
+    const Outcome outcome = RunRequest(nullptr, nullptr, &hooks, nullptr);
+    EXPECT_NE(outcome, Outcome::kLoadFailed);
+    EXPECT_LE(double(PlatformBytesPeak()), 1.6 * pixelBytes + 2.0 * pixels)
+        << "peak " << PlatformBytesPeak() << " bytes for " << pixelBytes << " pixel bytes";
+    EXPECT_EQ(PlatformBytesHeld(), 0u);
   }
 }
 

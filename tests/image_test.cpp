@@ -157,6 +157,47 @@ TEST(LoadBMP, RowsComeFromTheOffsetTopRowFirstInMemory) {
   }
 }
 
+// A sink sees each row once, in slices in the file's order, each slice already read when seen.
+TEST(LoadBMP, ARowSinkSeesEveryRowOnceInFileOrder) {
+  struct Seen {
+    int starts = 0;
+    std::vector<std::pair<int32_t, int32_t>> slices;  // first row, row count
+    Bytes rows;  // the rows' bytes as the sink saw them, in the order seen
+  };
+  const auto start = [](void* context, const BMPImage&) { ++static_cast<Seen*>(context)->starts; };
+  const auto rows = [](void* context, const BMPImage& image, int32_t firstRow, int32_t rowCount) {
+    Seen& seen = *static_cast<Seen*>(context);
+    seen.slices.push_back({firstRow, rowCount});
+    const uint8_t* from = PixelAt(image, 0, firstRow);
+    seen.rows.insert(seen.rows.end(), from, from + rowCount * image.rowStride);
+  };
+  // Several slices each: rows of 300 bytes, and rows of 16 bytes, read a slice in one piece.
+  for (const Picture& picture : {Pattern(100, 3000, 24), Pattern(5, 60000, 24)})
+    for (bool topDown : {false, true}) {
+      TempDir dir;
+      WriteFile(dir.Path("in.bmp"), EncodeBMP(picture, {topDown}));
+      Seen seen;
+      const RowSink sink{&seen, start, rows};
+      BMPImage image{};
+      ASSERT_EQ(LoadBMP(dir.Path("in.bmp").c_str(), image, &sink), 1);
+      EXPECT_EQ(seen.starts, 1);
+      EXPECT_GT(seen.slices.size(), 2u);
+      // Each slice follows the one before in the file's order; the last one ends the picture.
+      int32_t next = topDown ? 0 : image.height;
+      Bytes inMemory;
+      for (const auto& [first, count] : seen.slices) {
+        EXPECT_EQ(topDown ? first : first + count, next) << "slice at row " << first;
+        next = topDown ? first + count : first;
+        const uint8_t* from = PixelAt(image, 0, first);
+        inMemory.insert(inMemory.end(), from, from + count * image.rowStride);
+      }
+      EXPECT_EQ(next, topDown ? image.height : 0);
+      EXPECT_EQ(seen.rows, inMemory) << "a slice was seen before it was read";
+      EXPECT_EQ(Packed(image), picture.bytes);
+      FreeBMP(image);
+    }
+}
+
 TEST(SaveBMP, RoundTripInBothDepthsAndRowOrders) {
   for (int32_t bits : {24, 32})
     for (bool topDown : {false, true}) {

@@ -121,21 +121,35 @@ BMPImage LoadPicture(const Picture& picture) {
   return image;
 }
 
+void SetFlag(FlagGrid& grid, int32_t x, int32_t y) {
+  const size_t n = size_t(y) * size_t(grid.width) + size_t(x);
+  grid.words[n / 64] |= uint64_t{1} << (n % 64);
+}
+
 SkinMask MaskFromArt(const std::vector<std::string>& art) {
   const int32_t height = int32_t(art.size());
   const int32_t width = height > 0 ? int32_t(art[0].size()) : 0;
-  SkinMask mask = AllocateRowArray(width, height);
+  SkinMask mask;
+  AllocateFlagGrid(width, height, mask);
   for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x) mask[y][x] = art[size_t(y)][size_t(x)] == '#';
+    for (int32_t x = 0; x < width; ++x)
+      if (art[size_t(y)][size_t(x)] == '#') SetFlag(mask, x, y);
   return mask;
 }
 
 SkinMask MaskWithBoxes(int32_t width, int32_t height, const std::vector<Box>& boxes) {
-  SkinMask mask = AllocateRowArray(width, height);
+  SkinMask mask;
+  AllocateFlagGrid(width, height, mask);
   for (const Box& b : boxes)
     for (int32_t y = b.y0; y <= b.y1; ++y)
-      for (int32_t x = b.x0; x <= b.x1; ++x) mask[y][x] = 1;
+      for (int32_t x = b.x0; x <= b.x1; ++x) SetFlag(mask, x, y);
   return mask;
+}
+
+std::vector<Box> CombBoxes(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+  std::vector<Box> boxes{{x0, y0, x1, y0}};
+  for (int32_t x = x0; x <= x1; x += 2) boxes.push_back({x, y0 + 1, x, y1});
+  return boxes;
 }
 
 std::string CaptureStdout(const std::function<void()>& action) {

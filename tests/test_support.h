@@ -80,13 +80,20 @@ bool FileExists(const std::string& path);
 // A loaded copy of `picture` (through its BMP file in memory). Release with FreeBMP.
 BMPImage LoadPicture(const Picture& picture);
 
+// Sets flag (x, y) of a grid.
+void SetFlag(FlagGrid& grid, int32_t x, int32_t y);
 // A grid built from a text drawing: '#' is a set flag, anything else clear; all lines equally long.
+// Release with FreeFlagGrid.
 SkinMask MaskFromArt(const std::vector<std::string>& art);
 // A width x height grid with the inclusive rectangles set.
 struct Box {
   int32_t x0, y0, x1, y1;
 };
 SkinMask MaskWithBoxes(int32_t width, int32_t height, const std::vector<Box>& boxes);
+// A comb: a bar along row y0 from x0 to x1, and one-pixel teeth at x0, x0 + 2, ... from row y0 + 1
+// down to y1. One region; with more than 512 teeth, the runs that wait at once in its growth
+// outgrow the grower's own room and then its first block.
+std::vector<Box> CombBoxes(int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 
 // What `action` writes to standard output (file descriptor 1), captured through a temporary file.
 std::string CaptureStdout(const std::function<void()>& action);

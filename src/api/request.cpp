@@ -1,6 +1,23 @@
 #include "api/request.h"
 
+#include "detect/skin_mask.h"
+
 namespace bmpface {
+
+namespace {
+
+// The skin mask is built while the picture is read: each slice of rows is classified while it is
+// still in the cache, instead of in a second pass over the whole picture.
+void StartMask(void* context, const BMPImage& image) {
+  *static_cast<SkinMask*>(context) = StartSkinMask(image);
+}
+
+void ClassifyRows(void* context, const BMPImage& image, int32_t firstRow, int32_t rowCount) {
+  SkinMask& mask = *static_cast<SkinMask*>(context);
+  if (mask.words != nullptr) ClassifySkinRows(image, firstRow, rowCount, mask);
+}
+
+}  // namespace
 
 Outcome RunRequest(const char* input, const char* output, const RequestHooks* hooks,
                    FaceRect* rectOut) {
@@ -8,11 +25,18 @@ Outcome RunRequest(const char* input, const char* output, const RequestHooks* ho
   const RequestHooks& h = hooks != nullptr ? *hooks : none;
 
   BMPImage source;
-  const int loaded = h.load != nullptr ? h.load(h.context, input, source) : LoadBMP(input, source);
-  if (loaded == 0) return Outcome::kLoadFailed;
+  SkinMask mask{nullptr, 0, 0};
+  const RowSink classify{&mask, StartMask, ClassifyRows};
+  const int loaded =
+      h.load != nullptr ? h.load(h.context, input, source) : LoadBMP(input, source, &classify);
+  if (loaded == 0) {
+    FreeFlagGrid(mask);
+    return Outcome::kLoadFailed;
+  }
+  if (h.load != nullptr) mask = BuildSkinMask(source);
 
   FaceRect rect;
-  if (DetectFace(source, rect, h.search) == 0) {
+  if (DetectFaceInMask(source, mask, rect, h.search) == 0) {
     FreeBMP(source);
     return Outcome::kNoFace;
   }

@@ -27,7 +27,7 @@ enum class SearchEnd { kFound, kNone, kNoMemory };
 // with the caller's context; any of them may be null. The search is the same with or without.
 struct SearchVisitor {
   void* context;
-  // The skin mask once it is built, with its picture (DetectFace only).
+  // The skin mask once it is built, with its picture (DetectFace only); flag (x, y) is mask[y][x].
   void (*mask)(void* context, const BMPImage& image, SkinMaskView mask);
   // Every region, in scan order, as soon as it is judged.
   void (*region)(void* context, const RegionSeen& seen);
@@ -39,15 +39,20 @@ struct SearchVisitor {
 // starting 0.4 of its height above it and 0.9 of its height tall, clamped to the picture.
 FaceRect FaceRectOf(const SkinRegion& region, int32_t width, int32_t height);
 
-// Searches a finished skin mask for the best-scoring candidate region and stores its rectangle in
-// `rect`. Returns 1, or 0 with `rect` unchanged when no region passes or memory runs out (for the
-// visited map or a region's work stacks).
+// Searches a finished skin mask of a width x height picture for the best-scoring candidate region
+// and stores its rectangle in `rect`. Returns 1, or 0 with `rect` unchanged when no region passes
+// or memory runs out (for the visited map or a region's list of waiting runs).
 int FindFaceRect(SkinMaskView skinMask, int32_t width, int32_t height, FaceRect& rect,
                  const SearchVisitor* visitor = nullptr);
 
 // Builds the skin mask of a loaded picture, searches it and releases it. Returns as FindFaceRect;
 // no memory for the mask is no face.
 int DetectFace(const BMPImage& image, FaceRect& rect, const SearchVisitor* visitor = nullptr);
+
+// DetectFace on a mask already built (StartSkinMask and ClassifySkinRows, while the picture was
+// read): searches `mask` and releases it. A mask without words (no memory for it) is no face.
+int DetectFaceInMask(const BMPImage& image, SkinMask& mask, FaceRect& rect,
+                     const SearchVisitor* visitor = nullptr);
 
 }  // namespace bmpface
 

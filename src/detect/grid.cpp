@@ -7,27 +7,18 @@
 
 namespace bmpface {
 
-SkinMask AllocateRowArray(int32_t width, int32_t height) {
-  const size_t rowCount = height > 0 ? static_cast<size_t>(height) : 0;
-  const size_t rowBytes = width > 0 ? static_cast<size_t>(width) : 0;
-  if (rowCount > SIZE_MAX / sizeof(uint8_t*)) return nullptr;
-  SkinMask rows = static_cast<SkinMask>(PlatformMalloc(rowCount * sizeof(uint8_t*)));
-  if (rows == nullptr) return nullptr;
-  for (size_t y = 0; y < rowCount; ++y) {
-    rows[y] = static_cast<uint8_t*>(PlatformCalloc(rowBytes, 1));
-    if (rows[y] == nullptr) {
-      while (y > 0) PlatformFree(rows[--y]);
-      PlatformFree(rows);
-      return nullptr;
-    }
-  }
-  return rows;
+int AllocateFlagGrid(int32_t width, int32_t height, FlagGrid& grid) {
+  grid = FlagGrid{nullptr, width, height};
+  const uint64_t count = width > 0 && height > 0 ? uint64_t(width) * uint64_t(height) : 0;
+  if (count > kMaxGridFlags) return 0;
+  grid.words = static_cast<uint64_t*>(
+      PlatformCalloc(static_cast<size_t>((count + 63) / 64), sizeof(uint64_t)));
+  return grid.words != nullptr ? 1 : 0;
 }
 
-void FreeRowArray(SkinMask rows, int32_t rowCount) {
-  if (rows == nullptr) return;
-  for (int32_t y = 0; y < rowCount; ++y) PlatformFree(rows[y]);
-  PlatformFree(rows);
+void FreeFlagGrid(FlagGrid& grid) {
+  PlatformFree(grid.words);
+  grid.words = nullptr;
 }
 
 }  // namespace bmpface

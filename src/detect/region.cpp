@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -9,106 +10,110 @@ namespace bmpface {
 
 namespace {
 
-// The x and y stacks of pending positions, always of the same capacity.
-struct WorkStacks {
-  int32_t* xs;
-  int32_t* ys;
+// The runs whose neighbours in the rows above and below are still to be looked at, each by the
+// number of its first flag. Taken and returned by value so that the grower's copy never has its
+// address taken: the stores into the visited map could otherwise alias it.
+struct WaitingRuns {
+  uint32_t* runs;  // `inPlace` of the grower until the list outgrows it, then a block of its own
   size_t capacity;
 };
 
-// Returns both stacks doubled, or, with both released, stacks whose xs is null. Taken and returned
-// by value so that the grower's copies never have their address taken: the byte stores into the
-// grids could otherwise alias them and force a reload after every store.
-WorkStacks GrowStacks(WorkStacks stacks) {
-  const WorkStacks failed{nullptr, nullptr, 0};
-  if (stacks.capacity > SIZE_MAX / 2 / sizeof(int32_t)) {
-    PlatformFree(stacks.xs);
-    PlatformFree(stacks.ys);
+// The list moved into a block of twice its room, or, with its block released, a list whose runs
+// are null.
+WaitingRuns Enlarge(WaitingRuns list, const uint32_t* inPlace) {
+  const WaitingRuns failed{nullptr, 0};
+  const bool ownBlock = list.runs != inPlace;
+  if (list.capacity > SIZE_MAX / 2 / sizeof(uint32_t)) {
+    if (ownBlock) PlatformFree(list.runs);
     return failed;
   }
-  const size_t bytes = stacks.capacity * 2 * sizeof(int32_t);
-  int32_t* xs = static_cast<int32_t*>(PlatformRealloc(stacks.xs, bytes));
-  if (xs == nullptr) {
-    PlatformFree(stacks.xs);
-    PlatformFree(stacks.ys);
+  const size_t bytes = list.capacity * 2 * sizeof(uint32_t);
+  uint32_t* block =
+      static_cast<uint32_t*>(ownBlock ? PlatformRealloc(list.runs, bytes) : PlatformMalloc(bytes));
+  if (block == nullptr) {
+    if (ownBlock) PlatformFree(list.runs);
     return failed;
   }
-  int32_t* ys = static_cast<int32_t*>(PlatformRealloc(stacks.ys, bytes));
-  if (ys == nullptr) {
-    PlatformFree(xs);
-    PlatformFree(stacks.ys);
-    return failed;
-  }
-  return WorkStacks{xs, ys, stacks.capacity * 2};
+  if (!ownBlock) std::memcpy(block, inPlace, list.capacity * sizeof(uint32_t));
+  return WaitingRuns{block, list.capacity * 2};
 }
 
 }  // namespace
 
-int GrowRegion(SkinMaskView skinMask, SkinMask visited, int32_t width, int32_t height,
-               int32_t seedX, int32_t seedY, SkinRegion& region) {
-  WorkStacks stacks{nullptr, nullptr, kInitialStackCapacity};
-  stacks.xs = static_cast<int32_t*>(PlatformMalloc(stacks.capacity * sizeof(int32_t)));
-  stacks.ys = static_cast<int32_t*>(PlatformMalloc(stacks.capacity * sizeof(int32_t)));
-  if (stacks.xs == nullptr || stacks.ys == nullptr) {
-    PlatformFree(stacks.xs);
-    PlatformFree(stacks.ys);
-    return 0;
-  }
-  int32_t minX = seedX, maxX = seedX, minY = seedY, maxY = seedY, count = 0;
-  size_t top = 0;
-  // Marks (nx, ny) and pushes it. Called for skin not yet visited, so marking at push time means
-  // no position is ever pushed twice.
-  auto take = [&](uint8_t* visitedRow, int32_t nx, int32_t ny) {
-    visitedRow[nx] = 1;
-    if (top == stacks.capacity) {
-      stacks = GrowStacks(stacks);
-      if (stacks.xs == nullptr) return false;
+// A scanline fill over runs: the seed's run is taken whole, then each taken run has every free
+// run that touches it in the rows above and below taken whole, and waits for its own neighbours.
+// A run is taken when it is first seen, so none waits twice and the list never holds more runs
+// than there are in the region (at most one per two pixels of a row). The box, count and centre do
+// not depend on the order in which pixels are taken, only on which are.
+int GrowRegion(SkinMaskView skinMask, FlagGrid visited, int32_t seedX, int32_t seedY,
+               SkinRegion& region) {
+  const size_t width = static_cast<size_t>(skinMask.width);
+  const size_t height = static_cast<size_t>(skinMask.height);
+  const uint64_t* skin = skinMask.words;
+  uint64_t* taken = visited.words;
+  // Set where a pixel is skin not yet visited: free to join the region.
+  const auto freeWord = [skin, taken](size_t k) { return skin[k] & ~taken[k]; };
+  const auto notFreeWord = [skin, taken](size_t k) { return ~(skin[k] & ~taken[k]); };
+  const auto notSkinWord = [skin](size_t k) { return ~skin[k]; };
+
+  uint32_t inPlace[kWaitingRunsInPlace];
+  WaitingRuns list{inPlace, kWaitingRunsInPlace};
+  size_t waiting = 0;
+  size_t minX = static_cast<size_t>(seedX), maxX = minX;
+  size_t minY = static_cast<size_t>(seedY), maxY = minY;
+  size_t count = 0;
+
+  // Takes the free run that begins at `first` in row y and puts it on the list; returns the end of
+  // the run, or 0 when the list could not be enlarged.
+  const auto take = [&](size_t first, size_t y) -> size_t {
+    const size_t rowFirst = y * width;
+    const size_t end = flags::FirstSet(notFreeWord, first, rowFirst + width);
+    flags::SetRange(taken, first, end);
+    count += end - first;
+    if (first - rowFirst < minX) minX = first - rowFirst;
+    if (end - 1 - rowFirst > maxX) maxX = end - 1 - rowFirst;
+    if (y < minY) minY = y;
+    if (y > maxY) maxY = y;
+    if (waiting == list.capacity) {
+      list = Enlarge(list, inPlace);
+      if (list.runs == nullptr) return 0;
     }
-    stacks.xs[top] = nx;
-    stacks.ys[top] = ny;
-    ++top;
+    list.runs[waiting++] = static_cast<uint32_t>(first);
+    return end;
+  };
+  // Takes every free run that touches flags [from, to) of row y.
+  const auto takeTouching = [&](size_t from, size_t to, size_t y) {
+    for (size_t at = flags::FirstSet(freeWord, from, to); at < to;
+         at = flags::FirstSet(freeWord, at, to)) {
+      // Only the first run found can begin before `from`.
+      const size_t first = at == from ? flags::RunStart(freeWord, at, y * width) : at;
+      at = take(first, y);
+      if (at == 0) return false;
+    }
     return true;
   };
-  take(visited[seedY], seedX, seedY);  // the stacks have room for it
 
-  // Every position pushed is popped and counted once, so the box of the pushed positions is the
-  // region's; a neighbour can only move the edge on its own side, and following that at push time
-  // costs less than testing all four edges at every pop. Flags are 0 or 1, so "skin and not
-  // visited" is skin > visited.
-  while (top > 0) {
-    --top;  // depth-first: the newest position first
-    const int32_t x = stacks.xs[top];
-    const int32_t y = stacks.ys[top];
-    ++count;
-    // Neighbours in the fixed order left, right, up, down.
-    const uint8_t* skinRow = skinMask[y];
-    uint8_t* visitedRow = visited[y];
-    if (x > 0 && skinRow[x - 1] > visitedRow[x - 1]) {
-      if (!take(visitedRow, x - 1, y)) return 0;
-      minX = x - 1 < minX ? x - 1 : minX;
-    }
-    if (x + 1 < width && skinRow[x + 1] > visitedRow[x + 1]) {
-      if (!take(visitedRow, x + 1, y)) return 0;
-      maxX = x + 1 > maxX ? x + 1 : maxX;
-    }
-    if (y > 0 && skinMask[y - 1][x] > visited[y - 1][x]) {
-      if (!take(visited[y - 1], x, y - 1)) return 0;
-      minY = y - 1 < minY ? y - 1 : minY;
-    }
-    if (y + 1 < height && skinMask[y + 1][x] > visited[y + 1][x]) {
-      if (!take(visited[y + 1], x, y + 1)) return 0;
-      maxY = y + 1 > maxY ? y + 1 : maxY;
+  const size_t seedRow = static_cast<size_t>(seedY) * width;
+  take(flags::RunStart(freeWord, seedRow + static_cast<size_t>(seedX), seedRow),
+       static_cast<size_t>(seedY));  // the list has room for the first run
+  while (waiting > 0) {
+    const size_t first = list.runs[--waiting];  // the newest first
+    const size_t y = first / width;
+    // The run was taken whole, when first seen: it ends where the row's skin does.
+    const size_t end = flags::FirstSet(notSkinWord, first, y * width + width);
+    if ((y > 0 && !takeTouching(first - width, end - width, y - 1)) ||
+        (y + 1 < height && !takeTouching(first + width, end + width, y + 1))) {
+      return 0;  // the list's block is already released
     }
   }
-  PlatformFree(stacks.xs);
-  PlatformFree(stacks.ys);
-  region.minX = minX;
-  region.maxX = maxX;
-  region.minY = minY;
-  region.maxY = maxY;
-  region.pixelCount = count;
-  region.centerX = (minX + maxX) / 2;
-  region.centerY = (minY + maxY) / 2;
+  if (list.runs != inPlace) PlatformFree(list.runs);
+  region.minX = static_cast<int32_t>(minX);
+  region.maxX = static_cast<int32_t>(maxX);
+  region.minY = static_cast<int32_t>(minY);
+  region.maxY = static_cast<int32_t>(maxY);
+  region.pixelCount = static_cast<int32_t>(count);
+  region.centerX = (region.minX + region.maxX) / 2;
+  region.centerY = (region.minY + region.maxY) / 2;
   return 1;
 }
 

@@ -19,15 +19,16 @@ struct SkinRegion {
   int32_t centerY;
 };
 
-// First capacity of the work stacks, in positions; they double whenever a push finds them full.
-constexpr int32_t kInitialStackCapacity = 10000;
+// Runs (stretches of a row) that may wait at once on the grower's own list before it obtains
+// memory for a longer one; the list then doubles whenever it is full.
+constexpr int32_t kWaitingRunsInPlace = 256;
 
 // Grows the 4-connected skin region that holds the seed (a skin pixel not yet visited), marks
-// each of its pixels in `visited` and measures it into `region`. Returns 1 when the region was
-// measured completely, 0 when the work stacks could not be obtained or enlarged; `region` must
-// then not be used.
-int GrowRegion(SkinMaskView skinMask, SkinMask visited, int32_t width, int32_t height,
-               int32_t seedX, int32_t seedY, SkinRegion& region);
+// each of its pixels in `visited` (a grid of the mask's size) and measures it into `region`.
+// Returns 1 when the region was measured completely, 0 when memory for its list of waiting runs
+// ran out; `region` must then not be used.
+int GrowRegion(SkinMaskView skinMask, FlagGrid visited, int32_t seedX, int32_t seedY,
+               SkinRegion& region);
 
 }  // namespace bmpface
 

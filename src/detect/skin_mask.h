@@ -22,8 +22,15 @@ int SkinRowKernelAvailable(SkinRowKernel kernel);
 void ClassifySkinRow(SkinRowKernel kernel, const uint8_t* pixels, int32_t width,
                      int32_t bytesPerPixel, uint8_t* flags);
 
-// The skin mask of `image`, or null when memory runs out. Release with FreeRowArray.
+// The skin mask of `image`, obtained in one memory request; its words are null when memory runs
+// out. Release with FreeFlagGrid.
 SkinMask BuildSkinMask(const BMPImage& image);
+
+// The same in steps, so that rows can be classified as soon as they are read: StartSkinMask
+// obtains the mask of a picture of that size with every flag clear (words null when memory runs
+// out), ClassifySkinRows sets the flags of pixel rows firstRow to firstRow + rowCount - 1.
+SkinMask StartSkinMask(const BMPImage& image);
+void ClassifySkinRows(const BMPImage& image, int32_t firstRow, int32_t rowCount, SkinMask& mask);
 
 }  // namespace bmpface
 

@@ -4,6 +4,12 @@
 
 #if defined(BMPFACE_SSE2)
 #include <immintrin.h>
+// glibc 2.33 and later publish the processor features their loader found at start-up. The header
+// is C (it uses _Bool), which g++ takes and clang++ does not.
+#if defined(BMPFACE_AVX2) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#define BMPFACE_LIBC_CPU_FEATURES 1
+#endif
 
 namespace bmpface {
 
@@ -175,7 +181,16 @@ BMPFACE_TARGET_AVX2 int32_t BlocksAVX2(const uint8_t* pixel, int32_t width, uint
 
 }  // namespace
 
-int ProcessorHasAVX2() { return __builtin_cpu_supports("avx2") ? 1 : 0; }
+// Each question to the processor (cpuid) costs microseconds in a virtual machine, and the
+// compiler's check links in a probe of every feature that runs in each process at start-up. The C
+// library has already asked, so its answer is read where it can be.
+int ProcessorHasAVX2() {
+#if defined(BMPFACE_LIBC_CPU_FEATURES)
+  return CPU_FEATURE_ACTIVE(AVX2) ? 1 : 0;
+#else
+  return __builtin_cpu_supports("avx2") ? 1 : 0;
+#endif
+}
 
 int32_t ClassifyBlocksAVX2(const uint8_t* pixels, int32_t width, int32_t bytesPerPixel,
                            uint8_t* flags) {

@@ -24,9 +24,51 @@ bool HoldsRows(const BMPImage& image) {
 // A positive biHeight stores the bottom row first.
 int FileIsBottomUp(const BMPImage& image) { return image.infoHeader.biHeight > 0 ? 1 : 0; }
 
+// Swaps two rows of `rowBytes` bytes, a multiple of 4, four bytes at a time.
+void SwapRows(uint8_t* a, uint8_t* b, size_t rowBytes) {
+  for (size_t i = 0; i < rowBytes; i += 4) {
+    uint32_t x, y;
+    std::memcpy(&x, a + i, 4);
+    std::memcpy(&y, b + i, 4);
+    std::memcpy(a + i, &y, 4);
+    std::memcpy(b + i, &x, 4);
+  }
+}
+
+// Reads the rows into image.pixels in slices of about 256 KB; a sink sees each slice while it is
+// still in the cache. Rows of a few bytes would each cost an I/O vector and the work that goes
+// with it (a picture one pixel wide has ten million of them): a slice of such rows is read in one
+// piece and, when the file stores them bottom-up, put in order in memory.
+int ReadRows(PlatformFile* file, const BMPImage& image, const RowSink* sink) {
+  constexpr size_t kSliceBytes = size_t{256} << 10;
+  constexpr size_t kNarrowRowBytes = 64;
+  const size_t rowBytes = static_cast<size_t>(image.rowStride);
+  const size_t rowCount = static_cast<size_t>(image.height);
+  const int bottomUp = FileIsBottomUp(image);
+  const size_t perSlice = rowBytes < kSliceBytes ? kSliceBytes / rowBytes : 1;
+  for (size_t done = 0; done < rowCount;) {
+    const size_t n = rowCount - done < perSlice ? rowCount - done : perSlice;
+    const size_t first = bottomUp == 1 ? rowCount - done - n : done;  // in memory, top-down
+    uint8_t* slice = image.pixels + first * rowBytes;
+    if (rowBytes < kNarrowRowBytes) {
+      if (PlatformReadRows(file, slice, n * rowBytes, 1, 0) != 1) return 0;
+      for (size_t i = 0; bottomUp == 1 && i < n / 2; ++i) {
+        SwapRows(slice + i * rowBytes, slice + (n - 1 - i) * rowBytes, rowBytes);
+      }
+    } else if (PlatformReadRows(file, slice, rowBytes, n, bottomUp) != 1) {
+      return 0;
+    }
+    if (sink != nullptr && sink->rows != nullptr) {
+      sink->rows(sink->context, image, static_cast<int32_t>(first), static_cast<int32_t>(n));
+    }
+    done += n;
+  }
+  return 1;
+}
+
 }  // namespace
 
-int LoadBMP(const char* path, BMPImage& image) {
+int LoadBMP(const char* path, BMPImage& image, const RowSink* sink) {
   image.pixels = nullptr;
   PlatformFile* file = PlatformOpenRead(path);
   if (file == nullptr) return 0;
@@ -41,23 +83,19 @@ int LoadBMP(const char* path, BMPImage& image) {
     PlatformClose(file);
     return 0;
   }
-  uint8_t* pixels = ObtainPixels(image);
-  if (pixels == nullptr) {
+  image.pixels = ObtainPixels(image);
+  if (image.pixels == nullptr) {
     PlatformClose(file);
     return 0;
   }
+  if (sink != nullptr && sink->start != nullptr) sink->start(sink->context, image);
   // Every byte of the buffer is read from the file or the load fails: nothing undefined escapes,
   // even if the file shrank after its size was checked.
-  const bool ok = PlatformSeek(file, image.fileHeader.bfOffBits) == 1 &&
-                  PlatformReadRows(file, pixels, static_cast<size_t>(image.rowStride),
-                                   static_cast<size_t>(image.height), FileIsBottomUp(image)) == 1;
+  const bool ok =
+      PlatformSeek(file, image.fileHeader.bfOffBits) == 1 && ReadRows(file, image, sink) == 1;
   PlatformClose(file);
-  if (!ok) {
-    PlatformFree(pixels);
-    return 0;
-  }
-  image.pixels = pixels;
-  return 1;
+  if (!ok) FreeBMP(image);
+  return ok ? 1 : 0;
 }
 
 int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image) {

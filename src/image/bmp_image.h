@@ -51,9 +51,19 @@ struct BMPImage {
   int32_t rowStride;
 };
 
+// Sees a picture's rows as LoadBMP reads them, while they are still in the cache: `start` once the
+// pixel buffer is obtained, before any row is read, then `rows` for each slice of rows read (rows
+// firstRow to firstRow + rowCount - 1, top-down numbers), in the file's order. Either may be null.
+struct RowSink {
+  void* context;
+  void (*start)(void* context, const BMPImage& image);
+  void (*rows)(void* context, const BMPImage& image, int32_t firstRow, int32_t rowCount);
+};
+
 // Reads a 24- or 32-bit BMP file. Returns 1 and fills `image` (release with FreeBMP); on 0 no
-// pixel buffer is left allocated and `image` must not be released.
-int LoadBMP(const char* path, BMPImage& image);
+// pixel buffer is left allocated and `image` must not be released. `sink`, when given, sees the
+// rows as they are read.
+int LoadBMP(const char* path, BMPImage& image, const RowSink* sink = nullptr);
 
 // Reads a BMP file held in memory, `size` bytes at `bytes`, by the same rules as LoadBMP.
 int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image);

@@ -1,6 +1,8 @@
 // Memory: the only malloc, calloc, realloc and free of the library.
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -12,36 +14,121 @@ namespace bmpface {
 
 namespace {
 
+// Every block is preceded by a header that says how it was obtained, so that PlatformFree and
+// PlatformRealloc can give it back the same way (and the test build can count what is held).
+struct BlockHeader {
+  size_t bytes;   // as asked for
+  size_t mapped;  // length of the block's own mapping, header included; 0 for a heap block
+};
+constexpr size_t kHeaderSize = 16;  // keeps the block aligned as malloc's own blocks are
+static_assert(sizeof(BlockHeader) <= kHeaderSize && kHeaderSize % alignof(std::max_align_t) == 0,
+              "the header must keep the block's alignment");
+
 #ifdef BMPFACE_FAULT_INJECTION
 // Test-only state; thread_local so that tests running requests on several threads stay independent.
 thread_local long gFailAt = 0;
 thread_local long gRequests = 0;
+thread_local size_t gHeld = 0;
+thread_local size_t gPeak = 0;
 
 // Counts a memory request; true when the test asked for this one to fail.
 bool InjectedFailure() {
   ++gRequests;
   return gFailAt != 0 && gRequests == gFailAt;
 }
+
+void Held(size_t obtained, size_t released) {
+  gHeld += obtained;
+  if (gHeld > gPeak) gPeak = gHeld;
+  gHeld -= released;
+}
 #else
 constexpr bool InjectedFailure() { return false; }
+void Held(size_t, size_t) {}
 #endif
 
-// A large block (a picture's pixels, a crop) is touched once, page by page, right after it is
-// obtained, and on Linux most of a request's time went to those first-touch faults: one fault per
-// 4 KB page. Asking for transparent huge pages over the block's whole 2 MB spans makes that one
-// fault per 2 MB. Only a hint: where huge pages are off or unavailable, nothing changes.
-void* AdviseLargeBlock(void* block, size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-  if (block != nullptr && bytes >= 2 * kHugePage) {
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHugePage - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
+// A picture's pixels, its crop and the grids of a large picture are each touched whole soon after
+// they are obtained, and when their memory is fresh from the system, the faults of a first touch
+// (one per 4 KB page) cost more than the work on the bytes.
+// - Blocks of 4 MB and more get a mapping of their own that starts on a 2 MB boundary, with a
+//   request for transparent huge pages over it: one fault per 2 MB from the first byte to the
+//   last. The last, partial 2 MB span is a huge page too when the block fills at least half of it:
+//   at most 1 MB of a page, and a quarter of the block, is left unused, and a tail costs at most
+//   256 faults of 4 KB.
+// - Blocks from 256 KB to 4 MB come from the heap, where a long-running process (a batch) gets
+//   back memory it used before, already in place. Their pages are then put in place in one call:
+//   for fresh memory instead of a fault per page (two for a grid that is read before it is
+//   written), for memory in place already almost nothing.
+// Both are requests only: where huge pages or populating are unavailable, nothing else changes.
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kPopulateFrom = size_t{256} << 10;
+constexpr size_t kMapFrom = 2 * kHugePage;  // smaller blocks come from the heap
+constexpr size_t kSmallPage = 4096;
+
+// A fresh zero-filled mapping for `total` bytes (at least kMapFrom) that starts on a huge-page
+// boundary, and its length; null when none can be made.
+void* MapLarge(size_t total, size_t& length) {
+  const size_t spans = total / kHugePage;
+  const bool hugeTail = total % kHugePage >= kHugePage / 2;
+  length = hugeTail ? (spans + 1) * kHugePage : (total + kSmallPage - 1) / kSmallPage * kSmallPage;
+  if (length > SIZE_MAX - kHugePage) return nullptr;
+  // Map one huge page more than needed, then give back what lies outside the aligned part.
+  void* raw =
+      mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const uintptr_t first = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
+  if (begin > first) munmap(raw, begin - first);
+  const size_t after = first + kHugePage - begin;
+  if (after > 0) munmap(reinterpret_cast<void*>(begin + length), after);
+  madvise(reinterpret_cast<void*>(begin), hugeTail ? length : spans * kHugePage, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(begin);
+}
+
+// Puts in place the pages that lie wholly inside a heap block of `total` bytes at `raw`.
+void Populate(void* raw, size_t total) {
+#if defined(MADV_POPULATE_WRITE)
+  if (total < kPopulateFrom) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(raw) + kSmallPage - 1) & ~(kSmallPage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(raw) + total) & ~(kSmallPage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
-  static_cast<void>(bytes);
+  static_cast<void>(raw);
+  static_cast<void>(total);
 #endif
-  return block;
+}
+#else
+void Populate(void*, size_t) {}
+#endif
+
+// A block of `bytes` bytes with its header, zero-filled when asked; null when there is no memory.
+void* Obtain(size_t bytes, bool zeroed) {
+  if (bytes > SIZE_MAX - kHeaderSize) return nullptr;
+  const size_t total = kHeaderSize + bytes;
+  void* raw = nullptr;
+  size_t mapped = 0;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (total >= kMapFrom) {
+    raw = MapLarge(total, mapped);  // fresh mappings are zero-filled
+    if (raw == nullptr) return nullptr;
+  }
+#endif
+  if (raw == nullptr) {
+    raw = zeroed ? std::calloc(1, total) : std::malloc(total);
+    if (raw == nullptr) return nullptr;
+    Populate(raw, total);
+  }
+  const BlockHeader header{bytes, mapped};
+  std::memcpy(raw, &header, sizeof header);
+  Held(bytes, 0);
+  return static_cast<uint8_t*>(raw) + kHeaderSize;
+}
+
+BlockHeader HeaderOf(void* block) {
+  BlockHeader header;
+  std::memcpy(&header, static_cast<uint8_t*>(block) - kHeaderSize, sizeof header);
+  return header;
 }
 
 }  // namespace
@@ -50,29 +137,62 @@ void* AdviseLargeBlock(void* block, size_t bytes) {
 void PlatformFailRequest(long n) {
   gFailAt = n;
   gRequests = 0;
+  gPeak = gHeld;
 }
 
 long PlatformRequestCount() { return gRequests; }
+size_t PlatformBytesHeld() { return gHeld; }
+size_t PlatformBytesPeak() { return gPeak; }
 #endif
 
 void* PlatformMalloc(size_t bytes) {
   if (InjectedFailure()) return nullptr;
-  // A zero-byte request still yields a distinct block, so success is never mistaken for failure.
-  return AdviseLargeBlock(std::malloc(bytes != 0 ? bytes : 1), bytes);
+  return Obtain(bytes, false);
 }
 
 void* PlatformCalloc(size_t count, size_t size) {
   if (InjectedFailure()) return nullptr;
-  if (count == 0 || size == 0) return std::calloc(1, 1);
-  // calloc refuses a product that overflows, so count * size is the block's size when it succeeds.
-  return AdviseLargeBlock(std::calloc(count, size), count * size);
+  if (size != 0 && count > SIZE_MAX / size) return nullptr;
+  return Obtain(count * size, true);
 }
 
 void* PlatformRealloc(void* block, size_t bytes) {
   if (InjectedFailure()) return nullptr;
-  return std::realloc(block, bytes != 0 ? bytes : 1);
+  if (block == nullptr) return Obtain(bytes, false);
+  const BlockHeader old = HeaderOf(block);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const bool staysOnHeap = old.mapped == 0 && bytes < kMapFrom - kHeaderSize;
+#else
+  const bool staysOnHeap = true;
+#endif
+  if (staysOnHeap && bytes <= SIZE_MAX - kHeaderSize) {
+    void* raw = std::realloc(static_cast<uint8_t*>(block) - kHeaderSize, kHeaderSize + bytes);
+    if (raw == nullptr) return nullptr;
+    const BlockHeader header{bytes, 0};
+    std::memcpy(raw, &header, sizeof header);
+    Held(bytes, old.bytes);
+    return static_cast<uint8_t*>(raw) + kHeaderSize;
+  }
+  // Into or out of a mapping of its own: both blocks are held while the contents move.
+  void* moved = Obtain(bytes, false);
+  if (moved == nullptr) return nullptr;
+  std::memcpy(moved, block, old.bytes < bytes ? old.bytes : bytes);
+  PlatformFree(block);
+  return moved;
 }
 
-void PlatformFree(void* block) { std::free(block); }
+void PlatformFree(void* block) {
+  if (block == nullptr) return;
+  const BlockHeader header = HeaderOf(block);
+  void* raw = static_cast<uint8_t*>(block) - kHeaderSize;
+  Held(0, header.bytes);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (header.mapped != 0) {
+    munmap(raw, header.mapped);
+    return;
+  }
+#endif
+  std::free(raw);
+}
 
 }  // namespace bmpface

@@ -11,6 +11,7 @@
 namespace bmpface {
 
 // Memory. Each returns null when the block cannot be obtained; PlatformFree(nullptr) is harmless.
+// PlatformRealloc and PlatformFree take only blocks that these functions returned.
 void* PlatformMalloc(size_t bytes);
 void* PlatformCalloc(size_t count, size_t size);
 // On failure returns null and leaves `block` valid and unchanged.
@@ -64,6 +65,10 @@ char* PlatformNarrowPath(const wchar_t* path);
 void PlatformFailRequest(long n);
 // Memory requests made on this thread since the last PlatformFailRequest call.
 long PlatformRequestCount();
+// Bytes in the blocks this thread holds now, and the most it held at once since the last
+// PlatformFailRequest call (blocks as asked for; a block that moves is counted twice meanwhile).
+size_t PlatformBytesHeld();
+size_t PlatformBytesPeak();
 #endif
 
 }  // namespace bmpface
