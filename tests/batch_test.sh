@@ -82,15 +82,16 @@ batch "$work/many" -o "$work/out4" -j 4 --report -
 # and a shard run again takes the same pictures.
 mkdir "$work/s"
 for i in 1 2 3 4 5 6 7 8 9 10 11 12; do cp "$sample" "$work/s/p$i.bmp"; done
-ls "$work"/s/*.bmp | sort >"$work/list"
+# Paths relative to the work folder, so that the shares do not hang on its random name.
+(cd "$work" && ls s/*.bmp | sort) >"$work/list"
 for k in 0 1 2; do
-  batch --from - -o "$work/so" --shard "$k/3" --report "$work/shard$k" -j 1 <"$work/list" ||
+  (cd "$work" && batch --from - -o so --shard "$k/3" --report "shard$k" -j 1 <list) ||
     fail "shard $k"
   [ -s "$work/shard$k" ] || fail "shard $k is empty: a poor hash"
 done
 paths() { sed 's/^{"path":"\([^"]*\)".*/\1/' "$@" | sort; }
 paths "$work"/shard? | cmp -s - "$work/list" || fail "shards: not every picture exactly once"
-batch --from "$work/list" -o "$work/so2" --shard 1/3 --report "$work/again"
+(cd "$work" && batch --from list -o so2 --shard 1/3 --report again)
 [ "$(paths "$work/again")" = "$(paths "$work/shard1")" ] || fail "shards: not deterministic"
 for bad in 3/3 1/0 x/2 1; do
   batch "$in" -o "$work/o" --shard "$bad"

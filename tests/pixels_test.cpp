@@ -238,7 +238,7 @@ TEST(PixelApi, WalkShowsEveryRegionAndTheChoice) {
 TEST(PixelApi, MemoryThatRunsOutIsNoMemoryNeverNoFace) {
   Picture face(100, 100, 32);
   face.Fill(40, 40, 69, 69, kSkin);
-  Picture big(200, 200, 24);  // a region beyond the grower's first stack capacity
+  Picture big(200, 200, 24);  // one large region
   big.Fill(10, 10, 159, 159, kSkin);
   Picture none(64, 48, 24);
   none.Fill(0, 0, 20, 20, kSkin);
@@ -250,7 +250,7 @@ TEST(PixelApi, MemoryThatRunsOutIsNoMemoryNeverNoFace) {
     const int32_t status =
         BMPFaceDetectPixels(p->bytes.data(), p->width, p->height, stride, bpp, &rect);
     const long total = PlatformRequestCount();
-    ASSERT_GT(total, 2);
+    ASSERT_GE(total, 2);  // at least the mask and the visited map
     for (long k = 1; k <= total; ++k) {
       SCOPED_TRACE("failing request " + std::to_string(k) + " of " + std::to_string(total));
       BMPFaceRect failed = kUntouched;
