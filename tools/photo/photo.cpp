@@ -198,6 +198,27 @@ bool StartPhotoLayer(int threads, std::string& error) {
   return backend != nullptr && backend->start(threads, error);
 }
 
+namespace {
+
+// What the library's reader gave (`loaded`, 1 or 0) for a 24- or 32-bit BMP, within the size the
+// options allow.
+int TookLibraryBMP(int loaded, const PhotoOptions& options, BMPImage& image, PhotoInfo& info,
+                   std::string& error) {
+  if (loaded == 0) {
+    error = LibraryRefusal();
+    return 0;
+  }
+  if (TooLarge(image, options)) {
+    FreeBMP(image);
+    error = "picture too large";
+    return 0;
+  }
+  info.reader = "bmpface";
+  return 1;
+}
+
+}  // namespace
+
 int LoadPhotoFromMemory(const uint8_t* bytes, size_t size, const PhotoOptions& options,
                         BMPImage& image, PhotoInfo& info, std::string& error) {
   image.pixels = nullptr;
@@ -205,17 +226,7 @@ int LoadPhotoFromMemory(const uint8_t* bytes, size_t size, const PhotoOptions& o
   error.clear();
   info.format = SniffFormat(bytes, size);
   if (info.format == Format::kBMP && LibraryReadsBMP(bytes, size)) {
-    if (LoadBMPFromMemory(bytes, size, image) == 0) {
-      error = LibraryRefusal();
-      return 0;
-    }
-    if (TooLarge(image, options)) {
-      FreeBMP(image);
-      error = "picture too large";
-      return 0;
-    }
-    info.reader = "bmpface";
-    return 1;
+    return TookLibraryBMP(LoadBMPFromMemory(bytes, size, image), options, image, info, error);
   }
   return DecodeBytes(bytes, size, options, image, info, error);
 }
@@ -238,17 +249,7 @@ int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, Ph
   if (info.format == Format::kBMP && LibraryReadsBMP(head, static_cast<size_t>(got))) {
     // The library's reader on the path: the pixels read once into their buffer, as before.
     file.Close();
-    if (LoadBMP(path, image) == 0) {
-      error = LibraryRefusal();
-      return 0;
-    }
-    if (TooLarge(image, options)) {
-      FreeBMP(image);
-      error = "picture too large";
-      return 0;
-    }
-    info.reader = "bmpface";
-    return 1;
+    return TookLibraryBMP(LoadBMP(path, image), options, image, info, error);
   }
   if (info.format == Format::kUnknown) {
     return DecodeBytes(head, static_cast<size_t>(got), options, image, info, error);
