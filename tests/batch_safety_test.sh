@@ -139,14 +139,14 @@ run 20 "$work/absent.bmp" "$work/x.bmp"
 grep -q "absent.bmp: No such file or directory" "$work/stderr" || fail "reason: $(cat "$work/stderr")"
 
 # explain: never over its own input without --overwrite; odd names; out of memory is exit 3 and
-# a message, never an abort (not under a sanitizer, which needs its own address space); a drawing
+# a message, never an abort (not under a sanitizer, which needs address space of its own); a drawing
 # too wide for a format is written in another or refused with the reason.
 run 20 explain "$work/self.bmp" "$work/self.bmp"
 [ $? -eq 64 ] && cmp -s "$work/self.bmp" "$work/face-crop.bmp" || fail "explain replaced its input"
 run 20 explain "$work/in/$odd" "$work/odd.png" && LC_ALL=C grep -q ': face 72 0 332 369$' "$work/stdout" ||
   fail "explain, non-UTF-8 name: $(cat "$work/stdout" "$work/stderr")"
 "$python" -c "from PIL import Image; Image.new('RGB', (70000, 2), (200, 90, 60)).save('$work/wide.bmp')"
-if ! grep -q -a __asan_init "$bmpface"; then
+if ! grep -q -a -E '__(asan|tsan)_init' "$bmpface"; then
   (ulimit -v 100000 && run 20 explain "$work/wide.bmp" "$work/oom.png")
   [ $? -eq 3 ] && grep -q "out of memory" "$work/stderr" || fail "explain without memory: $(cat "$work/stderr")"
 fi
