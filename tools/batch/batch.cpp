@@ -75,7 +75,6 @@ std::string ReportConflict(const std::string& path, const InputSet& inputs,
 
 int RunBatch(int argc, char** argv) {
   StopOnSignals();  // first, so that no signal finds the batch without its handler
-  ReadFileMode();
   CLI::App app{
       "Crops the face of many pictures: each crop goes to the output folder under the picture's "
       "name (pictures found in a folder keep their place below it). Never overwrites an input; a "

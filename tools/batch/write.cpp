@@ -110,8 +110,6 @@ bool CopyKeepingHoles(int from, int to, std::string& error) {
 }
 
 #ifndef _WIN32
-mode_t gFileMode = 0644;  // set once by ReadFileMode, before the workers start
-
 // An open folder, closed on scope exit.
 struct Folder {
   int fd = -1;
@@ -167,7 +165,7 @@ int CreateTemporary(int folder, const std::string& base, std::string& name, std:
   for (int attempt = 0; attempt < 64; ++attempt) {
     name = TemporaryName(base);
     const int fd =
-        openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
       error = SystemReason(errno);
@@ -224,12 +222,6 @@ bool IsTemporaryName(const std::string& fileName) {
 }
 
 #ifndef _WIN32
-void ReadFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  gFileMode = 0666 & ~mask;
-}
-
 bool WriteWhole(const WriteTarget& target, const InputSet& inputs, const FileFiller& fill,
                 std::string& error) {
   Folder folder;
@@ -242,10 +234,6 @@ bool WriteWhole(const WriteTarget& target, const InputSet& inputs, const FileFil
     return false;
   }
   bool ok = fill(fd, error);
-  if (ok && fchmod(fd, gFileMode) != 0) {
-    ok = false;
-    error = SystemReason(errno);
-  }
   ok = ok && Replace(folder.fd, temp, name, inputs, error);
   // A close that fails (a network file system reporting late) leaves a file that may lack bytes.
   if (close(fd) != 0 && ok) {
@@ -349,8 +337,6 @@ size_t RemoveStaleTemporaries(const std::string& root, const fs::path& folder) {
 }
 
 #else  // _WIN32: the same rules through paths; Windows has no links below a folder to speak of.
-
-void ReadFileMode() {}
 
 namespace {
 

@@ -31,10 +31,6 @@ using FileFiller = std::function<bool(int fd, std::string& error)>;
 // Writes all `size` bytes at `data` to `fd`; false with `error` (the system's reason) otherwise.
 bool WriteBytes(int fd, const void* data, size_t size, std::string& error);
 
-// Reads the process's umask for the files made from now on (0666 less it). Call once, before any
-// thread starts.
-void ReadFileMode();
-
 // Writes `target` with `fill`: folders made as needed, a temporary file beside it, renamed into
 // place. False with `error` (naming the file and the system's reason) and nothing left behind.
 bool WriteWhole(const WriteTarget& target, const InputSet& inputs, const FileFiller& fill,
