@@ -2,20 +2,9 @@
 #ifndef BMPFACE_DETECT_CANDIDATE_H_
 #define BMPFACE_DETECT_CANDIDATE_H_
 
-#include <cfloat>
 #include <cstdint>
-#include <limits>
 
 #include "detect/region.h"
-
-// The tests are decided at the last bit of single and double precision, so each operation must
-// round to its own type. x87 arithmetic (a 32-bit x86 build without SSE2 code generation) keeps
-// extra precision and would move the boundaries: such a build must not compile.
-static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559,
-              "IEEE 754 single and double precision are required");
-static_assert(FLT_EVAL_METHOD == 0,
-              "float and double arithmetic must round to their own precision (on 32-bit x86, "
-              "build with -msse2 -mfpmath=sse)");
 
 namespace bmpface {
 
