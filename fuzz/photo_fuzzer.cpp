@@ -29,7 +29,7 @@ struct Run {
   Format output;
 };
 
-int TakeImage(void* context, const char*, BMPImage& image) {
+int TakeImage(void* context, const char*, BMPImage& image, const bmpface::RowSink*) {
   Run& run = *static_cast<Run*>(context);
   image = run.image;
   run.image.pixels = nullptr;  // the request releases it

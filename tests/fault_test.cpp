@@ -112,7 +112,7 @@ struct Synthetic {
   bool (*skin)(int32_t x, int32_t y, int32_t width, int32_t height);
 };
 
-int LoadSynthetic(void* context, const char*, BMPImage& image) {
+int LoadSynthetic(void* context, const char*, BMPImage& image, const RowSink*) {
   const Synthetic& s = *static_cast<const Synthetic*>(context);
   std::vector<uint8_t> bytes = EncodeBMP(Picture(1, 1, s.bits));
   PutLE32(bytes, kOffBiWidth, uint32_t(s.width));

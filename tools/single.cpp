@@ -55,8 +55,8 @@ int Crop(const std::string& input, const std::string& output, const PhotoOptions
   CropContext context{&request, &input, overwrite};
   RequestHooks hooks = photo::PhotoHooks(request);
   hooks.context = &context;
-  hooks.load = [](void* c, const char* path, BMPImage& image) {
-    return photo::PhotoLoadHook(static_cast<CropContext*>(c)->request, path, image);
+  hooks.load = [](void* c, const char* path, BMPImage& image, const RowSink* sink) {
+    return photo::PhotoLoadHook(static_cast<CropContext*>(c)->request, path, image, sink);
   };
   hooks.face = [](void* c, const BMPImage& source, FaceRect& rect) {
     return photo::PhotoFaceHook(static_cast<CropContext*>(c)->request, source, rect);

@@ -8,12 +8,19 @@ namespace {
 
 // The skin mask is built while the picture is read: each slice of rows is classified while it is
 // still in the cache, instead of in a second pass over the whole picture.
+struct MaskInProgress {
+  SkinMask mask;
+  bool started;  // the reader saw the picture: the mask is made (or failed) here
+};
+
 void StartMask(void* context, const BMPImage& image) {
-  *static_cast<SkinMask*>(context) = StartSkinMask(image);
+  MaskInProgress& m = *static_cast<MaskInProgress*>(context);
+  m.mask = StartSkinMask(image);
+  m.started = true;
 }
 
 void ClassifyRows(void* context, const BMPImage& image, int32_t firstRow, int32_t rowCount) {
-  SkinMask& mask = *static_cast<SkinMask*>(context);
+  SkinMask& mask = static_cast<MaskInProgress*>(context)->mask;
   if (mask.words != nullptr) ClassifySkinRows(image, firstRow, rowCount, mask);
 }
 
@@ -25,15 +32,16 @@ Outcome RunRequest(const char* input, const char* output, const RequestHooks* ho
   const RequestHooks& h = hooks != nullptr ? *hooks : none;
 
   BMPImage source;
-  SkinMask mask{nullptr, 0, 0};
-  const RowSink classify{&mask, StartMask, ClassifyRows};
-  const int loaded =
-      h.load != nullptr ? h.load(h.context, input, source) : LoadBMP(input, source, &classify);
+  MaskInProgress progress{{nullptr, 0, 0}, false};
+  const RowSink classify{&progress, StartMask, ClassifyRows};
+  const int loaded = h.load != nullptr ? h.load(h.context, input, source, &classify)
+                                       : LoadBMP(input, source, &classify);
+  SkinMask& mask = progress.mask;
   if (loaded == 0) {
     FreeFlagGrid(mask);
     return Outcome::kLoadFailed;
   }
-  if (h.load != nullptr) mask = BuildSkinMask(source);
+  if (!progress.started) mask = BuildSkinMask(source);
 
   FaceRect rect;
   if (DetectFaceInMask(source, mask, rect, h.search) == 0) {

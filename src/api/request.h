@@ -14,9 +14,11 @@ namespace bmpface {
 // `context`. A null member leaves its step as the library does it.
 struct RequestHooks {
   void* context;
-  // Replaces LoadBMP(input, image), with its contract: on 1 `image` holds pixels obtained with
-  // PlatformMalloc (the request releases them with FreeBMP); on 0 it holds none.
-  int (*load)(void* context, const char* input, BMPImage& image);
+  // Replaces LoadBMP(input, image, sink), with its contract: on 1 `image` holds pixels obtained
+  // with PlatformMalloc (the request releases them with FreeBMP); on 0 it holds none. A loader
+  // that reads a BMP through the library's reader passes `sink` on, so that the skin mask is
+  // built while the rows are read; otherwise the request builds it afterwards.
+  int (*load)(void* context, const char* input, BMPImage& image, const RowSink* sink);
   // Sees the search (the mask and every region).
   const SearchVisitor* search;
   // Called with the face rectangle once found. It may change the rectangle (which must keep an

@@ -68,34 +68,31 @@ int ReadRows(PlatformFile* file, const BMPImage& image, const RowSink* sink) {
 
 }  // namespace
 
-int LoadBMP(const char* path, BMPImage& image, const RowSink* sink) {
+int ReadBMP(PlatformFile* file, BMPImage& image, const RowSink* sink) {
   image.pixels = nullptr;
-  PlatformFile* file = PlatformOpenRead(path);
-  if (file == nullptr) return 0;
   uint8_t header[kHeaderBytes];
   uint64_t fileSize = 0;
-  if (PlatformRead(header, 1, kHeaderBytes, file) != kHeaderBytes) {
-    PlatformClose(file);
-    return 0;
-  }
+  if (PlatformRead(header, 1, kHeaderBytes, file) != kHeaderBytes) return 0;
   UnpackBMPHeaders(header, image);
-  if (PlatformFileSize(file, fileSize) == 0 || CheckBMPHeader(image, fileSize) == 0) {
-    PlatformClose(file);
-    return 0;
-  }
+  if (PlatformFileSize(file, fileSize) == 0 || CheckBMPHeader(image, fileSize) == 0) return 0;
   image.pixels = ObtainPixels(image);
-  if (image.pixels == nullptr) {
-    PlatformClose(file);
-    return 0;
-  }
+  if (image.pixels == nullptr) return 0;
   if (sink != nullptr && sink->start != nullptr) sink->start(sink->context, image);
   // Every byte of the buffer is read from the file or the load fails: nothing undefined escapes,
   // even if the file shrank after its size was checked.
   const bool ok =
       PlatformSeek(file, image.fileHeader.bfOffBits) == 1 && ReadRows(file, image, sink) == 1;
-  PlatformClose(file);
   if (!ok) FreeBMP(image);
   return ok ? 1 : 0;
+}
+
+int LoadBMP(const char* path, BMPImage& image, const RowSink* sink) {
+  image.pixels = nullptr;
+  PlatformFile* file = PlatformOpenRead(path);
+  if (file == nullptr) return 0;
+  const int read = ReadBMP(file, image, sink);
+  PlatformClose(file);
+  return read;
 }
 
 int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image) {

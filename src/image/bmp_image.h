@@ -65,6 +65,10 @@ struct RowSink {
 // rows as they are read.
 int LoadBMP(const char* path, BMPImage& image, const RowSink* sink = nullptr);
 
+// LoadBMP on a file already open for reading (PlatformOpenRead), from its start, which must be
+// its current position; the caller closes it.
+int ReadBMP(std::FILE* file, BMPImage& image, const RowSink* sink = nullptr);
+
 // Reads a BMP file held in memory, `size` bytes at `bytes`, by the same rules as LoadBMP.
 int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image);
 

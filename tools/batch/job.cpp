@@ -53,8 +53,8 @@ struct JobRequest {
   std::string error;  // why the save failed
 };
 
-int LoadPicture(void* context, const char* input, BMPImage& image) {
-  return photo::PhotoLoadHook(&static_cast<JobRequest*>(context)->photo, input, image);
+int LoadPicture(void* context, const char* input, BMPImage& image, const RowSink* sink) {
+  return photo::PhotoLoadHook(&static_cast<JobRequest*>(context)->photo, input, image, sink);
 }
 
 int FrameFace(void* context, const BMPImage& source, FaceRect& rect) {

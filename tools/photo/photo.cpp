@@ -109,6 +109,9 @@ class InputFile {
     file_ = nullptr;
   }
 
+  bool Rewind() { return PlatformSeek(file_, 0) == 1; }
+  PlatformFile* stream() const { return file_; }
+
   // Reads up to `count` bytes from `offset`; the number read (short only at the end), or -1.
   long long ReadAt(uint8_t* to, size_t count, uint64_t offset, std::string& error) {
     if (PlatformSeek(file_, offset) == 0) {
@@ -232,7 +235,7 @@ int LoadPhotoFromMemory(const uint8_t* bytes, size_t size, const PhotoOptions& o
 }
 
 int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, PhotoInfo& info,
-              std::string& error) {
+              std::string& error, const RowSink* sink) {
   image.pixels = nullptr;
   info = PhotoInfo{};
   error.clear();
@@ -247,9 +250,11 @@ int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, Ph
   if (got < 0) return 0;
   info.format = SniffFormat(head, static_cast<size_t>(got));
   if (info.format == Format::kBMP && LibraryReadsBMP(head, static_cast<size_t>(got))) {
-    // The library's reader on the path: the pixels read once into their buffer, as before.
+    // The library's reader on the file already open: the pixels read once into their buffer, as
+    // before, and the mask made while they are read.
+    const int read = file.Rewind() ? ReadBMP(file.stream(), image, sink) : 0;
     file.Close();
-    return TookLibraryBMP(LoadBMP(path, image), options, image, info, error);
+    return TookLibraryBMP(read, options, image, info, error);
   }
   if (info.format == Format::kUnknown) {
     return DecodeBytes(head, static_cast<size_t>(got), options, image, info, error);
@@ -336,9 +341,9 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, 
   return false;
 }
 
-int PhotoLoadHook(void* context, const char* input, BMPImage& image) {
+int PhotoLoadHook(void* context, const char* input, BMPImage& image, const RowSink* sink) {
   PhotoRequest& request = *static_cast<PhotoRequest*>(context);
-  return LoadPhoto(input, *request.options, image, request.info, request.error);
+  return LoadPhoto(input, *request.options, image, request.info, request.error, sink);
 }
 
 int PhotoFaceHook(void* context, const BMPImage& source, FaceRect& rect) {

@@ -70,8 +70,9 @@ int LoadPhotoFromMemory(const uint8_t* bytes, size_t size, const PhotoOptions& o
 // `options.orient` is false), 8-bit sRGB, BGR or BGRA, rows top-down, from PlatformMalloc (release
 // with FreeBMP), the BMP header fields filled as for a 24- or 32-bit file of them. Returns 1, or 0
 // with `error` saying why and no buffer left.
+// A 24- or 32-bit BMP is read with `sink` seeing its rows (RunRequest's mask in the making).
 int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, PhotoInfo& info,
-              std::string& error);
+              std::string& error, const RowSink* sink = nullptr);
 
 // The format a crop written under `outputName` gets: --format, else the name's extension, else the
 // input's format (BMP for a BMP input: any other name gives a BMP, as before). A build without
@@ -111,7 +112,7 @@ struct PhotoRequest {
 RequestHooks PhotoHooks(PhotoRequest& request);
 
 // The hooks one by one, for a caller that replaces some (batch saves through its own file).
-int PhotoLoadHook(void* request, const char* input, BMPImage& image);
+int PhotoLoadHook(void* request, const char* input, BMPImage& image, const RowSink* sink);
 int PhotoFaceHook(void* request, const BMPImage& source, FaceRect& rect);
 int PhotoSaveHook(void* request, const char* output, const BMPImage& crop);
 
