@@ -218,8 +218,10 @@ int RunBatch(int argc, char** argv) {
   RunJobs(plan, settings, jobs, recorder);
   int status = recorder.Finish(StopSignal());
   std::string error;
+  // A line that could not be written was reported when it happened; the close is reported only
+  // when it is the first loss.
   if (!CloseReport(report, error) || !recorder.ReportError().empty()) {
-    if (!error.empty()) Fail(kExitReportLost, error);
+    if (recorder.ReportError().empty()) Fail(kExitReportLost, error);
     if (StopSignal() == 0) status = kExitReportLost;
   }
   return status;
