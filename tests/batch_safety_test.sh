@@ -45,11 +45,14 @@ run 20 batch "$work/in" -o "$work/o1" --reject "$work/o1" --no-progress
 cmp -s "$work/o1/face.bmp" "$work/face-crop.bmp" || fail "planted names: crop"
 
 # Two batches racing into one folder, 20 rounds: the output is always one whole crop, and every
-# report line is true of its own picture.
+# report line is true of its own picture. (Two processes: ThreadSanitizer sees nothing of it, so a
+# build under it, slow as it is, leaves this to the others.)
 json_rect() { "$bmpface" --detect "$1" | awk '{ printf "\"x\":%s,\"y\":%s,\"width\":%s,\"height\":%s", $2, $3, $4, $5 }'; }
 left=$(json_rect "$work/left.bmp") right=$(json_rect "$work/right.bmp")
+rounds=20
+grep -q -a __tsan_init "$bmpface" && rounds=0
 round=0
-while [ $round -lt 20 ]; do
+while [ $round -lt $rounds ]; do
   "$bmpface" batch "$work/a/x.bmp" -o "$work/race" --report "$work/ra" --no-progress >/dev/null 2>&1 &
   "$bmpface" batch "$work/b/x.bmp" -o "$work/race" --report "$work/rb" --no-progress >/dev/null 2>&1
   wait
