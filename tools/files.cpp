@@ -27,6 +27,11 @@ std::string LoadFailureReason(const std::string& path) {
   return "not a 24- or 32-bit BMP picture, or cut short";
 }
 
+std::string FailureReason(Outcome outcome, const std::string& input, const std::string& said) {
+  if (!said.empty()) return said;
+  return outcome == Outcome::kLoadFailed ? LoadFailureReason(input) : FactsOf(outcome).reason;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(a, b, ec) && !ec;

@@ -19,11 +19,6 @@ namespace {
 using photo::PhotoOptions;
 using photo::PhotoRequest;
 
-// Why the picture could not be loaded: the photo layer's words, else what the file is.
-std::string LoadReason(const PhotoRequest& request, const std::string& input) {
-  return request.error.empty() ? LoadFailureReason(input) : request.error;
-}
-
 struct CropContext {
   PhotoRequest* request;
   const std::string* input;
@@ -69,10 +64,11 @@ int Crop(const std::string& input, const std::string& output, const PhotoOptions
     std::fflush(stdout);
   }
   if (outcome == Outcome::kLoadFailed) {
-    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(), LoadReason(request, input).c_str());
+    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(),
+                 FailureReason(outcome, input, request.error).c_str());
   } else if (outcome == Outcome::kSaveFailed) {
     std::fprintf(stderr, "bmpface: cannot write %s: %s\n", output.c_str(),
-                 request.error.empty() ? FactsOf(outcome).reason : request.error.c_str());
+                 FailureReason(outcome, input, request.error).c_str());
   } else if (outcome == Outcome::kDone) {
     std::fprintf(stderr, "bmpface: face written to %s\n", output.c_str());
   }
@@ -100,14 +96,14 @@ int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions
       JsonLine object;
       object.Name("path", input).String("status", facts.word);
       if (outcome == Outcome::kFaceFound) object.Rect(rect);
-      if (outcome == Outcome::kLoadFailed) object.String("error", LoadReason(request, input));
+      if (outcome == Outcome::kLoadFailed) object.String("error", FailureReason(outcome, input, request.error));
       line = object.Finish();
     } else if (outcome == Outcome::kFaceFound) {
       line = input + ": " + std::to_string(rect.x) + " " + std::to_string(rect.y) + " " +
              std::to_string(rect.width) + " " + std::to_string(rect.height) + "\n";
     } else {
       line = input + ": " +
-             (outcome == Outcome::kNoFace ? std::string("no face") : LoadReason(request, input)) +
+             (outcome == Outcome::kNoFace ? std::string("no face") : FailureReason(outcome, input, request.error)) +
              "\n";
     }
     std::fputs(line.c_str(), stdout);

@@ -164,10 +164,10 @@ JobResult RunJob(const Job& job, const JobSettings& settings) {
       }
       break;
     case Outcome::kLoadFailed:
-      r.error = request.photo.error.empty() ? LoadFailureReason(job.input) : request.photo.error;
+      r.error = FailureReason(r.outcome, job.input, request.photo.error);
       break;
     case Outcome::kSaveFailed:
-      r.error = request.error.empty() ? FactsOf(r.outcome).reason : request.error;
+      r.error = FailureReason(r.outcome, job.input, request.error);
       break;
     default:
       r.error = FactsOf(r.outcome).reason;

@@ -341,7 +341,7 @@ int Explain(const std::string& input, const std::string& output, const photo::Ph
   const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &crop);
   if (outcome == Outcome::kLoadFailed) {
     std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(),
-                 request.error.empty() ? FactsOf(outcome).reason : request.error.c_str());
+                 FailureReason(outcome, input, request.error).c_str());
     return FactsOf(outcome).exitCode;
   }
   if (seen.end == SearchEnd::kNoMemory || seen.outOfMemory || !seen.canvasMade) {
