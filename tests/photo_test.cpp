@@ -363,6 +363,8 @@ TEST(OtherBMP, RefusesWhatItCannotRead) {
   paletteBeyond[47] = 0;
   std::vector<uint8_t> twoPlanes = MakeBMP(2, 1, 8, 0, two, {0, 0, 0, 0});
   twoPlanes[26] = 2;
+  std::vector<uint8_t> noPlanes = MakeBMP(2, 1, 8, 0, two, {0, 0, 0, 0});
+  noPlanes[26] = 0;
   // clang-format off
   const struct {
     const char* name;
@@ -372,7 +374,8 @@ TEST(OtherBMP, RefusesWhatItCannotRead) {
   } cases[] = {
       {"rows beyond the file", truncatedRows, 0, "BMP rows beyond the file"},
       {"palette beyond the file", paletteBeyond, 0, "BMP palette beyond the file"},
-      {"two planes", twoPlanes, 0, "BMP with more than one plane"},
+      {"two planes", twoPlanes, 0, "BMP with 2 colour planes (a BMP has 1)"},
+      {"no planes", noPlanes, 0, "BMP with 0 colour planes (a BMP has 1)"},
       {"run-length data without its end", MakeBMP(4, 4, 8, 1, two, {2, 1, 0, 0}), 0,
        "run-length BMP data ends before the picture does"},
       {"run-length top-down", MakeBMP(4, -4, 8, 1, two, {0, 1}), 0,
@@ -386,7 +389,8 @@ TEST(OtherBMP, RefusesWhatItCannotRead) {
       {"no pixels", MakeBMP(0, 1, 8, 0, two, {0, 0, 0, 0}), 0,
        "BMP with no pixels or a negative width"},
       {"too many pixels", MakeBMP(4, 4, 8, 0, two, std::vector<uint8_t>(16)), 15,
-       "BMP too large"},
+       "picture of 4 x 4 pixels is over the limit of 15 pixels (--max-pixels N raises it, 0 for "
+       "none)"},
       {"not a BMP", {'P', '6'}, 0, "not a BMP file"},
   };
   // clang-format on

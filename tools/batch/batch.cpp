@@ -103,8 +103,9 @@ int RunBatch(int argc, char** argv) {
   app.add_option("--report", reportPath,
                  "write one JSON line per picture (path, status, rectangle, output) to FILE, or to "
                  "standard output with -; with --resume it is appended to");
-  app.add_option("-j,--jobs", jobs, "requests at once (default: the number of cores)")
-      ->check(CLI::Range(1, 1024));
+  photo::AddWholeNumber(app, "-j,--jobs", jobs, 1, 1024,
+                        "requests at once (default: the number of cores); each may hold up to "
+                        "about 4 bytes a pixel of the --max-pixels limit");
   app.add_flag("--resume", resume, "skip pictures whose crop or reject copy already exists");
   app.add_option("--shard", shard,
                  "K/N: only the K-th (0 to N-1) of N disjoint shares of the pictures, chosen by a "
@@ -126,6 +127,7 @@ int RunBatch(int argc, char** argv) {
     if (!shard.empty() && !ParseShard(shard, options.shardK, options.shardN)) {
       throw CLI::ValidationError("--shard: expected K/N with 0 <= K < N");
     }
+    photo::CheckOutputSize(photoOptions, photoOptions.format);
   });
   if (parsed >= 0) return parsed;
   if (photoOptions.format != photo::Format::kUnknown) {

@@ -480,6 +480,7 @@ int RunExplain(int argc, char** argv) {
   photo::AddPhotoOptions(app, options, photo::kOrientOption | photo::kFramingOptions);
   photo::Format format = photo::Format::kUnknown;
   const int parsed = ParseCommandLine(app, argc, argv, [&] {
+    photo::CheckOutputSize(options, photo::Format::kUnknown);
     format = photo::FormatOfName(output);
     if (format != photo::Format::kPNG && format != photo::Format::kJPEG &&
         format != photo::Format::kBMP) {

@@ -15,14 +15,16 @@
 namespace bmpface::photo {
 
 // Raised whenever the table or what it passes changes.
-constexpr int kBackendAbi = 1;
+constexpr int kBackendAbi = 2;
 
 using Allocate = void* (*)(size_t bytes);
 using Release = void (*)(void* block);
 
 struct DecodeRequest {
   bool orient = true;           // turn the picture upright by its orientation tag
-  uint64_t maxPixels = 0;       // refuse larger pictures; 0: only the 32-bit bounds
+  uint64_t maxPixels = 0;       // refuse larger pictures, from the header; 0: only the 32-bit
+                                // bounds
+  int descriptor = -1;          // read the picture from this open file instead of the bytes given
   Allocate allocate = nullptr;  // for the pixels handed back
   Release release = nullptr;    // for those pixels when the decoding fails after all
 };
@@ -66,7 +68,8 @@ struct Backend {
   // operation cache. Safe to call again; the first call's settings stay. Call before threads start.
   bool (*start)(int threads, std::string& error);
   const char* (*libraryVersion)();
-  // Each returns false with `error` saying why; nothing is left allocated then.
+  // Each returns false with `error` saying why; nothing is left allocated then. `decode` reads
+  // `request.descriptor` when it is set (`bytes` may then be null), else the `size` bytes given.
   bool (*decode)(const uint8_t* bytes, size_t size, const DecodeRequest& request, Decoded& out,
                  std::string& error);
   bool (*encode)(const PixelsIn& in, const EncodeRequest& request, std::vector<uint8_t>& bytes,

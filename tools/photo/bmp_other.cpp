@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/bmp_header.h"
+#include "photo/limits.h"
 #include "platform/platform.h"
 
 namespace bmpface::photo {
@@ -57,6 +58,13 @@ bool Fail(std::string& error, const char* why) {
   return false;
 }
 
+// A BMP has one colour plane; the message says how many this one declares.
+bool OnePlane(uint16_t planes, std::string& error) {
+  if (planes == 1) return true;
+  error = "BMP with " + std::to_string(planes) + " colour planes (a BMP has 1)";
+  return false;
+}
+
 bool ReadLayout(const uint8_t* bytes, size_t size, Layout& l, std::string& error) {
   if (size < 18 || bytes[0] != 'B' || bytes[1] != 'M') return Fail(error, "not a BMP file");
   const uint32_t offBits = LE32(bytes + 10);
@@ -68,14 +76,14 @@ bool ReadLayout(const uint8_t* bytes, size_t size, Layout& l, std::string& error
   if (infoSize == 12) {  // OS/2 1.x: 16-bit sizes, 3-byte palette entries
     l.width = LE16(info + 4);
     l.height = LE16(info + 6);
-    if (LE16(info + 8) != 1) return Fail(error, "BMP with more than one plane");
+    if (!OnePlane(LE16(info + 8), error)) return false;
     l.bitCount = LE16(info + 10);
     entryBytes = 3;
   } else {
     if (infoSize < 16) return Fail(error, "BMP header too short");
     l.width = static_cast<int32_t>(LE32(info + 4));
     l.height = static_cast<int32_t>(LE32(info + 8));
-    if (LE16(info + 12) != 1) return Fail(error, "BMP with more than one plane");
+    if (!OnePlane(LE16(info + 12), error)) return false;
     l.bitCount = LE16(info + 14);
     if (infoSize >= 20) l.compression = LE32(info + 16);
     if (infoSize >= 36) colours = LE32(info + 32);
@@ -174,7 +182,49 @@ bool ExpandRLE(const uint8_t* data, size_t size, const Layout& l, std::vector<ui
   return Fail(error, "run-length BMP data ends before the picture does");
 }
 
+// a * b, or UINT64_MAX where that overflows.
+uint64_t SaturatingProduct(uint64_t a, uint64_t b) {
+  return a != 0 && b > UINT64_MAX / a ? UINT64_MAX : a * b;
+}
+
+uint64_t SaturatingSum(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
 }  // namespace
+
+bool DeclaredBMPSize(const uint8_t* head, size_t size, uint64_t& width, uint64_t& height) {
+  if (head == nullptr || size < 26 || head[0] != 'B' || head[1] != 'M') return false;
+  if (LE32(head + 14) == 12) {  // OS/2 1.x: 16-bit sizes
+    width = LE16(head + 18);
+    height = LE16(head + 20);
+    return true;
+  }
+  const int32_t w = static_cast<int32_t>(LE32(head + 18));
+  const int32_t h = static_cast<int32_t>(LE32(head + 22));
+  width = w < 0 ? 0 : static_cast<uint64_t>(w);
+  height = h < 0 ? uint64_t{0} - static_cast<uint64_t>(static_cast<int64_t>(h))
+                 : static_cast<uint64_t>(h);
+  return true;
+}
+
+uint64_t OtherBMPBytesWorthReading(const uint8_t* head, size_t size) {
+  uint64_t width = 0, height = 0;
+  if (!DeclaredBMPSize(head, size, width, height) || size < 30) return UINT64_MAX;
+  const uint32_t infoSize = LE32(head + 14);
+  const uint32_t bits = infoSize == 12 ? LE16(head + 24) : LE16(head + 28);
+  const uint32_t compression = infoSize >= 20 && size >= 34 ? LE32(head + 30) : kRGB;
+  uint64_t data = 0;
+  if (compression == kRLE8 || compression == kRLE4) {
+    // Two bytes a pixel (runs of one), two a row (their ends) and a margin: more than a worst
+    // encoder needs, and a bound on the work of hostile runs that lead nowhere.
+    data = SaturatingSum(SaturatingProduct(4, SaturatingSum(SaturatingProduct(width, height),
+                                                            height)),
+                         64);
+  } else {
+    const uint64_t stride = SaturatingProduct((SaturatingProduct(bits, width) + 31) / 32, 4);
+    data = SaturatingProduct(stride, height);
+  }
+  return SaturatingSum(LE32(head + 10), data);
+}
 
 void DescribePackedPicture(BMPImage& image, int32_t width, int32_t height, int32_t bytesPerPixel) {
   const int32_t bits = bytesPerPixel * 8;
@@ -211,7 +261,12 @@ int DecodeOtherBMP(const uint8_t* bytes, size_t size, uint64_t maxPixels, BMPIma
   const int32_t height = topDown ? -l.height : l.height;
   const int32_t bpp = l.alpha.mask != 0 ? 4 : 3;
   const uint64_t pixels = static_cast<uint64_t>(l.width) * static_cast<uint64_t>(height);
-  if ((maxPixels != 0 && pixels > maxPixels) || static_cast<uint64_t>(l.width) * bpp > INT32_MAX ||
+  if (!WithinPixelLimit(static_cast<uint64_t>(l.width), static_cast<uint64_t>(height), maxPixels)) {
+    error = PixelLimitRefusal(static_cast<uint64_t>(l.width), static_cast<uint64_t>(height),
+                              maxPixels);
+    return 0;
+  }
+  if (static_cast<uint64_t>(l.width) * bpp > INT32_MAX ||
       pixels * static_cast<uint64_t>(bpp) > INT32_MAX) {
     error = "BMP too large";
     return 0;

@@ -24,6 +24,17 @@ namespace bmpface::photo {
 int DecodeOtherBMP(const uint8_t* bytes, size_t size, uint64_t maxPixels, BMPImage& image,
                    bool& alpha, std::string& error);
 
+// The size a BMP file's header declares, from its first `size` bytes (the file header and at
+// least the first 12 bytes of the info header): any depth, OS/2 headers too, the height's sign
+// dropped. False when the bytes are too few or not a BMP.
+bool DeclaredBMPSize(const uint8_t* head, size_t size, uint64_t& width, uint64_t& height);
+
+// The bytes of a BMP file other than 24 or 32 bits that are worth reading, from its first `size`
+// bytes: the headers, the palette and the pixel data its size and compression can need (for
+// run-length data, generously more than any encoder writes). More is never looked at, so a small
+// picture padded with gigabytes costs its own size. UINT64_MAX when the header cannot tell.
+uint64_t OtherBMPBytesWorthReading(const uint8_t* head, size_t size);
+
 // Fills the header fields of a top-down picture of `width` x `height` pixels of `bytesPerPixel`
 // (3 or 4) bytes held with packed rows, as LoadBMP would for a 24- or 32-bit file of them.
 void DescribePackedPicture(BMPImage& image, int32_t width, int32_t height, int32_t bytesPerPixel);

@@ -91,6 +91,19 @@ Format FormatOfName(const std::string& name) {
   return FormatOfWord(name.substr(dot + 1));
 }
 
+uint32_t MaxSide(Format format) {
+  switch (format) {
+    case Format::kJPEG:
+      return 65500;
+    case Format::kWebP:
+      return 16383;
+    case Format::kGIF:
+      return 65535;
+    default:
+      return 0;
+  }
+}
+
 const char* FormatName(Format format) {
   switch (format) {
     case Format::kBMP:

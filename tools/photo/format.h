@@ -28,6 +28,10 @@ Format FormatOfWord(const std::string& word);
 const char* FormatName(Format format);
 const char* FormatExtension(Format format);
 
+// The widest or tallest picture a file of `format` can hold, as its encoder here allows: libjpeg's
+// 65,500, WebP's 16,383, GIF's 16-bit sides; 0 where the 32-bit sizes are the only bound.
+uint32_t MaxSide(Format format);
+
 // Formats only libvips reads and writes (all but BMP).
 inline bool NeedsVips(Format format) {
   return format != Format::kBMP && format != Format::kUnknown;

@@ -1,10 +1,75 @@
 #include "photo/options.h"
 
+#include <charconv>
 #include <string>
 
 namespace bmpface::photo {
+namespace {
+
+// The whole of `text` as a decimal number within [min, max], or a ValidationError naming `name`.
+template <typename T>
+T ParseWhole(const std::string& name, const std::string& text, T min, T max) {
+  T value{};
+  const char* end = text.data() + text.size();
+  const auto [at, failed] = std::from_chars(text.data(), end, value);
+  const bool digitsOnly = at == end;  // from_chars takes no sign but '-', and no spaces
+  if (failed == std::errc::invalid_argument || (failed == std::errc{} && !digitsOnly)) {
+    throw CLI::ValidationError(name, "not a number: '" + text + "'");
+  }
+  if (failed != std::errc{} || value < min || value > max) {
+    throw CLI::ValidationError(name, "'" + text + "' is not from " + std::to_string(min) + " to " +
+                                         std::to_string(max));
+  }
+  return value;
+}
+
+template <typename T>
+CLI::Option* AddWhole(CLI::App& app, const std::string& name, T& value, T min, T max,
+                      const std::string& description) {
+  const std::string shown = name.substr(name.rfind(',') + 1);  // the long name
+  return app
+      .add_option_function<std::string>(
+          name, [&value, shown, min, max](const std::string& text) {
+            value = ParseWhole<T>(shown, text, min, max);
+          },
+          description)
+      ->type_name("N");
+}
+
+}  // namespace
+
+CLI::Option* AddWholeNumber(CLI::App& app, const std::string& name, int& value, int min, int max,
+                            const std::string& description) {
+  return AddWhole(app, name, value, min, max, description);
+}
+
+CLI::Option* AddWholeNumber(CLI::App& app, const std::string& name, uint64_t& value, uint64_t min,
+                            uint64_t max, const std::string& description) {
+  return AddWhole(app, name, value, min, max, description);
+}
+
+void CheckOutputSize(const PhotoOptions& options, Format format) {
+  const Framing& f = options.framing;
+  if (f.sizeW == 0) return;
+  if (!WithinPixelLimit(static_cast<uint64_t>(f.sizeW), static_cast<uint64_t>(f.sizeH),
+                        options.maxPixels)) {
+    throw CLI::ValidationError(
+        "--size", std::to_string(f.sizeW) + "x" + std::to_string(f.sizeH) + " is over the limit of " +
+                      std::to_string(options.maxPixels) +
+                      " pixels (--max-pixels N raises it, 0 for none)");
+  }
+  const uint32_t side = MaxSide(format);
+  if (side != 0 && (static_cast<uint32_t>(f.sizeW) > side || static_cast<uint32_t>(f.sizeH) > side)) {
+    throw CLI::ValidationError("--size", std::string(FormatName(format)) + " holds at most " +
+                                             std::to_string(side) + " pixels a side");
+  }
+}
 
 void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
+  AddWholeNumber(app, "--max-pixels", options.maxPixels, 0, kMaxPixelsOption,
+                 "refuse pictures (and --size outputs) of more than N pixels, from their header, "
+                 "before decoding; 0 for no limit (default " +
+                     std::to_string(kDefaultMaxPixels) + ")");
   if ((which & kOrientOption) != 0) {
     app.add_flag_callback(
         "--no-orient", [&options] { options.orient = false; },
@@ -55,10 +120,9 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
            "write the crop in this format whatever the output's name: bmp, jpg, png, webp, tif, "
            "gif, heic, avif (default: by the name's extension, else the input's format)")
         ->type_name("FORMAT");
-    app.add_option("--quality", options.quality,
+    AddWholeNumber(app, "--quality", options.quality, 1, 100,
                    "quality of lossy formats (JPEG, WebP, HEIF, AVIF), 1 to 100 (default 90)")
-        ->type_name("Q")
-        ->check(CLI::Range(1, 100));
+        ->type_name("Q");
   }
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "image/bmp_header.h"
 #include "photo/backend.h"
 #include "photo/bmp_other.h"
+#include "photo/limits.h"
 #include "platform/platform.h"
 
 namespace bmpface::photo {
@@ -21,6 +23,10 @@ namespace {
 
 // Bytes a picture file may have: its pixels must fit the library's 32-bit sizes anyway.
 constexpr uint64_t kMaxFileBytes = INT32_MAX;
+
+// The bytes read first: enough for the format and for a BMP's headers up to its compression.
+constexpr size_t kHeadBytes = 64;
+static_assert(kHeadBytes >= kSniffBytes, "the first bytes must decide the format");
 
 // Where a BMP file keeps biBitCount (the library reads its 40 header bytes from offset 14).
 constexpr size_t kBitCountOffset = 28;
@@ -36,15 +42,31 @@ bool LibraryReadsBMP(const uint8_t* head, size_t size) {
   return bits == 24 || bits == 32;
 }
 
-bool TooLarge(const BMPImage& image, const PhotoOptions& options) {
-  return options.maxPixels != 0 &&
-         static_cast<uint64_t>(image.width) * static_cast<uint64_t>(image.height) >
-             options.maxPixels;
+// Refuses, from its first bytes alone, a picture whose header declares more pixels than allowed:
+// BMPs here, the formats libvips reads once their header is read (before any pixel).
+bool DeclaredSizeAllowed(const uint8_t* head, size_t size, Format format,
+                         const PhotoOptions& options, std::string& error) {
+  uint64_t width = 0, height = 0;
+  if (format != Format::kBMP || !DeclaredBMPSize(head, size, width, height) ||
+      WithinPixelLimit(width, height, options.maxPixels)) {
+    return true;
+  }
+  error = PixelLimitRefusal(width, height, options.maxPixels);
+  return false;
 }
 
-// Everything but the 24- and 32-bit BMPs, from the file's bytes.
-int DecodeBytes(const uint8_t* bytes, size_t size, const PhotoOptions& options, BMPImage& image,
-                PhotoInfo& info, std::string& error) {
+// Refuses a JPEG of more scans than kMaxJPEGScans once `counter` has seen its bytes.
+bool ScansAllowed(const JPEGScanCounter& counter, std::string& error) {
+  if (counter.scans() <= kMaxJPEGScans) return true;
+  error = "JPEG of more than " + std::to_string(kMaxJPEGScans) +
+          " scans (each makes the decoder pass over the whole picture again)";
+  return false;
+}
+
+// Everything but the 24- and 32-bit BMPs: from `descriptor`, an open file, when it is not -1
+// (libvips formats only), else from the `size` bytes at `bytes`.
+int DecodeBytes(const uint8_t* bytes, size_t size, int descriptor, const PhotoOptions& options,
+                BMPImage& image, PhotoInfo& info, std::string& error) {
   if (info.format == Format::kBMP) {
     bool alpha = false;
     if (DecodeOtherBMP(bytes, size, options.maxPixels, image, alpha, error) == 0) return 0;
@@ -66,6 +88,7 @@ int DecodeBytes(const uint8_t* bytes, size_t size, const PhotoOptions& options, 
   DecodeRequest request;
   request.orient = options.orient;
   request.maxPixels = options.maxPixels;
+  request.descriptor = descriptor;
   request.allocate = PlatformMalloc;
   request.release = FreeBlock;
   Decoded decoded;
@@ -111,6 +134,14 @@ class InputFile {
 
   bool Rewind() { return PlatformSeek(file_, 0) == 1; }
   PlatformFile* stream() const { return file_; }
+  // The open file's descriptor, for libvips to read from.
+  int descriptor() const {
+#ifdef _WIN32
+    return -1;  // no libvips there
+#else
+    return fileno(file_);
+#endif
+  }
 
   // Reads up to `count` bytes from `offset`; the number read (short only at the end), or -1.
   long long ReadAt(uint8_t* to, size_t count, uint64_t offset, std::string& error) {
@@ -131,14 +162,16 @@ class InputFile {
   uint64_t size_ = 0;
 };
 
-// The whole file (as long as it is now; it may have shrunk since it was opened).
-bool ReadAll(InputFile& file, std::vector<uint8_t>& bytes, std::string& error) {
-  if (file.size() > kMaxFileBytes) {
+// The file's first `limit` bytes, or all of it when it is shorter (as long as it is now; it may
+// have shrunk since it was opened).
+bool ReadStart(InputFile& file, uint64_t limit, std::vector<uint8_t>& bytes, std::string& error) {
+  const uint64_t wanted = file.size() < limit ? file.size() : limit;
+  if (wanted > kMaxFileBytes) {
     error = "file too large";
     return false;
   }
   try {
-    bytes.resize(static_cast<size_t>(file.size()));
+    bytes.resize(static_cast<size_t>(wanted));
   } catch (const std::bad_alloc&) {
     error = "out of memory";
     return false;
@@ -147,6 +180,27 @@ bool ReadAll(InputFile& file, std::vector<uint8_t>& bytes, std::string& error) {
   if (got < 0) return false;
   bytes.resize(static_cast<size_t>(got));
   return true;
+}
+
+// Counts a JPEG file's scans, reading it a piece at a time, and refuses too many.
+bool FileScansAllowed(InputFile& file, std::string& error) {
+  constexpr size_t kPiece = size_t{64} << 10;
+  std::vector<uint8_t> piece;
+  try {
+    piece.resize(kPiece);
+  } catch (const std::bad_alloc&) {
+    error = "out of memory";
+    return false;
+  }
+  JPEGScanCounter counter;
+  for (uint64_t at = 0; !counter.ended() && counter.scans() <= kMaxJPEGScans;) {
+    const long long got = file.ReadAt(piece.data(), piece.size(), at, error);
+    if (got < 0) return false;
+    if (got == 0) break;
+    counter.Feed(piece.data(), static_cast<size_t>(got));
+    at += static_cast<uint64_t>(got);
+  }
+  return ScansAllowed(counter, error);
 }
 
 // Rows of a BMP file for `image`: its 54 header bytes as it holds them, then the rows bottom row
@@ -203,17 +257,10 @@ bool StartPhotoLayer(int threads, std::string& error) {
 
 namespace {
 
-// What the library's reader gave (`loaded`, 1 or 0) for a 24- or 32-bit BMP, within the size the
-// options allow.
-int TookLibraryBMP(int loaded, const PhotoOptions& options, BMPImage& image, PhotoInfo& info,
-                   std::string& error) {
+// What the library's reader gave (`loaded`, 1 or 0) for a 24- or 32-bit BMP.
+int TookLibraryBMP(int loaded, PhotoInfo& info, std::string& error) {
   if (loaded == 0) {
     error = LibraryRefusal();
-    return 0;
-  }
-  if (TooLarge(image, options)) {
-    FreeBMP(image);
-    error = "picture too large";
     return 0;
   }
   info.reader = "bmpface";
@@ -228,10 +275,16 @@ int LoadPhotoFromMemory(const uint8_t* bytes, size_t size, const PhotoOptions& o
   info = PhotoInfo{};
   error.clear();
   info.format = SniffFormat(bytes, size);
+  if (!DeclaredSizeAllowed(bytes, size, info.format, options, error)) return 0;
   if (info.format == Format::kBMP && LibraryReadsBMP(bytes, size)) {
-    return TookLibraryBMP(LoadBMPFromMemory(bytes, size, image), options, image, info, error);
+    return TookLibraryBMP(LoadBMPFromMemory(bytes, size, image), info, error);
   }
-  return DecodeBytes(bytes, size, options, image, info, error);
+  if (info.format == Format::kJPEG) {
+    JPEGScanCounter counter;
+    counter.Feed(bytes, size);
+    if (!ScansAllowed(counter, error)) return 0;
+  }
+  return DecodeBytes(bytes, size, -1, options, image, info, error);
 }
 
 int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, PhotoInfo& info,
@@ -245,28 +298,39 @@ int LoadPhoto(const char* path, const PhotoOptions& options, BMPImage& image, Ph
   }
   InputFile file;
   if (!file.Open(path, error)) return 0;
-  uint8_t head[kSniffBytes];
+  uint8_t head[kHeadBytes];
   const long long got = file.ReadAt(head, sizeof head, 0, error);
   if (got < 0) return 0;
-  info.format = SniffFormat(head, static_cast<size_t>(got));
-  if (info.format == Format::kBMP && LibraryReadsBMP(head, static_cast<size_t>(got))) {
+  const size_t headSize = static_cast<size_t>(got);
+  info.format = SniffFormat(head, headSize);
+  // Nothing beyond the first bytes is read, nor any memory obtained, for a picture whose header
+  // declares too many pixels.
+  if (!DeclaredSizeAllowed(head, headSize, info.format, options, error)) return 0;
+  if (info.format == Format::kBMP && LibraryReadsBMP(head, headSize)) {
     // The library's reader on the file already open: the pixels read once into their buffer, as
     // before, and the mask made while they are read.
     const int read = file.Rewind() ? ReadBMP(file.stream(), image, sink) : 0;
     file.Close();
-    return TookLibraryBMP(read, options, image, info, error);
+    return TookLibraryBMP(read, info, error);
   }
   if (info.format == Format::kUnknown) {
-    return DecodeBytes(head, static_cast<size_t>(got), options, image, info, error);
+    return DecodeBytes(head, headSize, -1, options, image, info, error);
   }
-  std::vector<uint8_t> bytes;
-  if (!ReadAll(file, bytes, error)) return 0;
-  file.Close();
-  if (SniffFormat(bytes.data(), bytes.size()) != info.format) {
-    error = "the file changed while it was read";
-    return 0;
+  if (info.format == Format::kBMP) {
+    // Other BMPs are decoded from memory: only the bytes their header can need are read.
+    std::vector<uint8_t> bytes;
+    if (!ReadStart(file, OtherBMPBytesWorthReading(head, headSize), bytes, error)) return 0;
+    file.Close();
+    if (SniffFormat(bytes.data(), bytes.size()) != info.format) {
+      error = "the file changed while it was read";
+      return 0;
+    }
+    return DecodeBytes(bytes.data(), bytes.size(), -1, options, image, info, error);
   }
-  return DecodeBytes(bytes.data(), bytes.size(), options, image, info, error);
+  // libvips reads the file itself, a piece at a time (or mapped, for the loaders that need all of
+  // it): never copied whole into memory first.
+  if (info.format == Format::kJPEG && !FileScansAllowed(file, error)) return 0;
+  return DecodeBytes(nullptr, 0, file.descriptor(), options, image, info, error);
 }
 
 Format OutputFormat(const std::string& outputName, const PhotoOptions& options,
@@ -293,6 +357,13 @@ bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const Photo
   }
   const Format format = OutputFormat(outputName, options, info);
   const Framing& f = options.framing;
+  const uint32_t side = MaxSide(format);
+  if (side != 0 && static_cast<uint32_t>(std::max(f.sizeW > 0 ? f.sizeW : crop.width,
+                                                  f.sizeH > 0 ? f.sizeH : crop.height)) > side) {
+    error = std::string(FormatName(format)) + " holds at most " + std::to_string(side) +
+            " pixels a side";
+    return false;
+  }
   PixelsIn in;
   in.pixels = crop.pixels;
   in.width = crop.width;

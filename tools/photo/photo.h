@@ -21,6 +21,7 @@
 #include "image/crop.h"
 #include "photo/format.h"
 #include "photo/framing.h"
+#include "photo/limits.h"
 
 namespace bmpface::photo {
 
@@ -32,7 +33,8 @@ struct PhotoOptions {
   Format format = Format::kUnknown;  // --format; unknown: by the output's name, else the input's
   int quality = 0;                   // --quality 1..100 for lossy formats; 0: kDefaultQuality
   Framing framing;                   // --margin, --aspect, --size
-  uint64_t maxPixels = 0;            // refuse larger pictures; 0: the library's 32-bit bounds
+  uint64_t maxPixels = kDefaultMaxPixels;  // --max-pixels: refuse pictures that declare more;
+                                           // 0: only the library's 32-bit bounds
 };
 
 // What loading found out about a picture.

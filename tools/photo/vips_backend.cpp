@@ -5,6 +5,10 @@
 #include <gmodule.h>
 #include <vips/vips.h>
 
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +18,7 @@
 #include <utility>
 
 #include "photo/backend.h"
+#include "photo/limits.h"
 #include "photo/metadata.h"
 #include "photo/orient.h"
 
@@ -222,20 +227,47 @@ int WriteRows(VipsRegion* region, VipsRect* area, void* a) {
   return 0;
 }
 
-bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Decoded& out,
-            std::string& error) {
-  out = Decoded{};
-  if (!Start(0, error)) return false;
-  const Format format = SniffFormat(bytes, size);
-  if (IsHEIF(format) && !HasHEIF()) {
-    error = "this libvips has no HEIF loader";
-    return false;
+constexpr const char* kReadFailed = "cannot read the picture";
+
+// A source over the picture: the caller's descriptor, read as libvips needs (streamed, or mapped
+// by libvips for the loaders that want the whole file), or bytes held in memory.
+bool OpenSource(const uint8_t* bytes, size_t size, const DecodeRequest& request,
+                Ref<VipsSource>& source, std::string& error) {
+  if (request.descriptor >= 0) {
+    // Every attempt reads from the start; libvips shares the descriptor's offset.
+    if (::lseek(request.descriptor, 0, SEEK_SET) != 0) {
+      error = std::string("cannot read the picture: ") + std::strerror(errno);
+      return false;
+    }
+    source = Ref<VipsSource>(vips_source_new_from_descriptor(request.descriptor));
+  } else {
+    source = Ref<VipsSource>(vips_source_new_from_memory(bytes, size));
   }
-  Ref<VipsSource> source(vips_source_new_from_memory(bytes, size));
   if (source.get() == nullptr) {
-    error = VipsError("cannot read the picture");
+    error = VipsError(kReadFailed);
     return false;
   }
+  return true;
+}
+
+// What the JPEG decoder says when picture data is missing or damaged: the rest of the picture
+// would be filled with grey, which moves the face, so the picture is refused.
+bool LostData(std::string error) {
+  static const char* const kLost[] = {"premature end", "bad huffman code", "bad arithmetic code",
+                                      "found marker", "must resync"};
+  for (char& c : error) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* words : kLost) {
+    if (error.find(words) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// One attempt at decoding with libvips' `failOn` level.
+bool DecodeAt(const uint8_t* bytes, size_t size, const DecodeRequest& request, Format format,
+              VipsFailOn failOn, Decoded& out, std::string& error) {
+  out = Decoded{};
+  Ref<VipsSource> source;
+  if (!OpenSource(bytes, size, request, source, error)) return false;
   const char* loader = vips_foreign_find_load_source(source.get());
   if (loader == nullptr) {
     error = VipsError("not a picture bmpface reads");
@@ -249,9 +281,18 @@ bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Dec
   }
   out.loader = loader;
   Image image(vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
-                                         "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr));
+                                         "fail_on", failOn, nullptr));
   if (image.get() == nullptr) {
-    error = VipsError("cannot read the picture");
+    error = VipsError(kReadFailed);
+    return false;
+  }
+  // The header is all that has been read: a picture over the limit is refused before a pixel is
+  // decoded or a byte of its pixels obtained.
+  const int32_t width = image->Xsize, height = image->Ysize;
+  if (!WithinPixelLimit(static_cast<uint64_t>(width), static_cast<uint64_t>(height),
+                        request.maxPixels)) {
+    error = PixelLimitRefusal(static_cast<uint64_t>(width), static_cast<uint64_t>(height),
+                              request.maxPixels);
     return false;
   }
   int orientation = 1;
@@ -265,9 +306,9 @@ bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Dec
 
   Image srgb;
   if (!ToSRGB8(image.get(), srgb, out.conversion, error)) return false;
-  const int32_t width = srgb->Xsize, height = srgb->Ysize, bands = srgb->Bands;
+  const int32_t bands = srgb->Bands;
   const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-  if ((request.maxPixels != 0 && pixels > request.maxPixels) ||
+  if (srgb->Xsize != width || srgb->Ysize != height ||
       static_cast<uint64_t>(width) * bands > INT32_MAX ||
       static_cast<uint64_t>(height) * bands > INT32_MAX || pixels * bands > INT32_MAX) {
     error = "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
@@ -295,7 +336,7 @@ bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Dec
   Sink sink{{turn, width, height, bands, target, static_cast<size_t>(uprightW) * bands}};
   if (vips_sink_disc(srgb.get(), WriteRows, &sink) != 0) {
     request.release(target);
-    error = VipsError("cannot read the picture");
+    error = VipsError(kReadFailed);
     return false;
   }
   out.pixels = target;
@@ -305,6 +346,41 @@ bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Dec
   out.alpha = bands == 4;
   out.turned = turn != 1;
   return true;
+}
+
+bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Decoded& out,
+            std::string& error) {
+  out = Decoded{};
+  if (!Start(0, error)) return false;
+  uint8_t head[kSniffBytes];
+  size_t headSize = 0;
+  if (request.descriptor >= 0) {
+    const ssize_t got = ::pread(request.descriptor, head, sizeof head, 0);
+    headSize = got > 0 ? static_cast<size_t>(got) : 0;
+  } else {
+    headSize = size < sizeof head ? size : sizeof head;
+    if (headSize > 0) std::memcpy(head, bytes, headSize);
+  }
+  const Format format = SniffFormat(head, headSize);
+  if (IsHEIF(format) && !HasHEIF()) {
+    error = "this libvips has no HEIF loader";
+    return false;
+  }
+  if (format != Format::kJPEG) {
+    return DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_TRUNCATED, out, error);
+  }
+  // A JPEG cut short and closed with an end mark only warns; so the first attempt fails on any
+  // warning, and only a warning that loses no picture data (extra bytes between segments, an old
+  // JFIF version: common in camera files) is let through, by a second attempt.
+  if (DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_WARNING, out, error)) return true;
+  if (LostData(error)) {
+    error = "damaged or truncated JPEG data (" + error + ")";
+    return false;
+  }
+  // Refusals of bmpface's own (the loader, the limit) stand; libvips' own failures get the retry.
+  if (error.rfind(kReadFailed, 0) != 0) return false;
+  error.clear();
+  return DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_TRUNCATED, out, error);
 }
 
 // The crop's BGR(A) rows as a libvips image of RGB(A) pixels, made region by region as the saver
