@@ -61,6 +61,24 @@ PlatformFile* PlatformOpenRead(const char* path) {
   return Stream(fd, "rb");
 }
 
+namespace {
+
+// Gives up a file just opened for writing: a file this call created goes again, if `path` still
+// names it; errno keeps the reason of the failure.
+void Abandon(int fd, const char* path, int& created) {
+  const int reason = errno;
+  struct stat opened, named;
+  if (created == 1 && fstat(fd, &opened) == 0 && lstat(path, &named) == 0 &&
+      S_ISREG(named.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+    unlink(path);
+  }
+  close(fd);
+  created = 0;
+  errno = reason;
+}
+
+}  // namespace
+
 PlatformFile* PlatformOpenWrite(const char* path, int& created) {
   created = 0;
   if (path == nullptr || path[0] == '\0') return nullptr;
@@ -74,13 +92,17 @@ PlatformFile* PlatformOpenWrite(const char* path, int& created) {
     fd = open(path, kFlags | O_CREAT | O_TRUNC, 0666);
   }
   if (fd == -1) return nullptr;
+  PlatformFile* file = nullptr;
   if (!Blocking(fd)) {
-    const int reason = errno;
-    close(fd);
-    errno = reason;
-    return nullptr;
+    Abandon(fd, path, created);
+  } else if (PlatformStreamFails() ? (errno = ENOMEM, true)
+                                    : (file = fdopen(fd, "wb")) == nullptr) {
+    // fdopen obtains memory: a file made a moment ago must not outlive the failure.
+    Abandon(fd, path, created);
+  } else {
+    std::setvbuf(file, nullptr, _IONBF, 0);
   }
-  return Stream(fd, "wb");
+  return file;
 }
 
 // Scatter or gather rows with readv/writev, a batch of rows per call. The stream is unbuffered,

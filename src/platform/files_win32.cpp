@@ -56,7 +56,16 @@ PlatformFile* PlatformOpenWrite(const char* path, int& created) {
     fd = _open(path, kFlags | _O_CREAT | _O_TRUNC, _S_IREAD | _S_IWRITE);
   }
   if (fd == -1) return nullptr;
-  return Stream(fd, "wb");
+  const bool refused = PlatformStreamFails();
+  if (refused) _close(fd);
+  PlatformFile* file = refused ? nullptr : Stream(fd, "wb");  // Stream closes fd on failure
+  if (file == nullptr && created == 1) {
+    // The stream could not be made (no memory): the file made a moment ago goes again.
+    _unlink(path);
+    created = 0;
+  }
+  if (refused) errno = ENOMEM;
+  return file;
 }
 
 int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp,

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/system_files.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -141,6 +142,8 @@ void PlatformFailRequest(long n) {
 }
 
 long PlatformRequestCount() { return gRequests; }
+
+bool PlatformStreamFails() { return InjectedFailure(); }
 size_t PlatformBytesHeld() { return gHeld; }
 size_t PlatformBytesPeak() { return gPeak; }
 #endif

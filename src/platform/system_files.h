@@ -31,6 +31,15 @@ int TruncateOpenFile(PlatformFile* file);
 int TransferRows(PlatformFile* file, uint8_t* rows, size_t rowBytes, size_t rowCount, int bottomUp,
                  bool write);
 
+// Whether the stream of a file opened for writing is refused, as when the memory it needs is not
+// there. Test builds count it as one of the memory requests (so a sweep over every request reaches
+// it); other builds never refuse.
+#ifdef BMPFACE_FAULT_INJECTION
+bool PlatformStreamFails();
+#else
+inline bool PlatformStreamFails() { return false; }
+#endif
+
 inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
