@@ -1,6 +1,6 @@
 """Seeds for the photo fuzzer: small pictures in every format bmpface reads (several encodings of
 each, with orientation tags, alpha, palettes, 16 bits, CMYK, a profile), BMPs of the depths the
-library refuses, and files of formats it must refuse.
+library refuses, files of formats it must refuse, and the limits test's bombs.
 
   make_photo_corpus.py FOLDER
 """
@@ -10,6 +10,10 @@ import struct
 import sys
 
 from PIL import Image, ImageCms, ImageDraw
+
+# The limits test's attacks: tiny files declaring gigapixels or hundreds of scans.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from bombs import bombs  # noqa: E402
 
 
 def face(size=(48, 40), mode="RGB"):
@@ -78,6 +82,7 @@ def main():
         "pdf.pdf": b"%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n",
         "vips.v": b"\x08\xf2\xa6\xb6" + bytes(60),
     }
+    seeds.update({"bomb-" + name: data for name, data in bombs().items()})
     for name, data in seeds.items():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)

@@ -166,6 +166,13 @@ int RunBatch(int argc, char** argv) {
   InputSet inputs;
   for (const Found& f : found) inputs.Add(f.input);
   const std::vector<Job> plan = PlanJobs(found, options);
+  if (!options.reject.empty()) {
+    PlanOptions whole = options;
+    whole.shardK = 0;
+    whole.shardN = 1;
+    const std::string clash = SharedWritePath(PlanJobs(found, whole));
+    if (!clash.empty()) return Fail(kExitUsage, clash);
+  }
 
   const std::string conflict = ReportConflict(reportPath, inputs, plan);
   if (!reportPath.empty() && !conflict.empty()) return Fail(kExitUsage, conflict);

@@ -133,6 +133,24 @@ std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& op
   return plan;
 }
 
+std::string SharedWritePath(const std::vector<Job>& jobs) {
+  std::map<fs::path, const Job*> crops;
+  std::error_code ec;
+  for (const Job& job : jobs) {
+    if (job.refused.empty()) crops.emplace(fs::absolute(job.output, ec).lexically_normal(), &job);
+  }
+  for (const Job& job : jobs) {
+    if (!job.refused.empty() || job.reject.empty()) continue;
+    const auto crop = crops.find(fs::absolute(job.reject, ec).lexically_normal());
+    if (crop != crops.end()) {
+      return job.reject + " would be both the crop of " + crop->second->input +
+             " and the reject copy of " + job.input +
+             ": give --reject a folder that is not inside --out (nor --out one inside --reject)";
+    }
+  }
+  return "";
+}
+
 uint64_t Fnv1a(const std::string& text) {
   uint64_t hash = 14695981039346656037ull;
   for (const char c : text) {

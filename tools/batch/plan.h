@@ -67,6 +67,12 @@ bool StartsLikePicture(const std::filesystem::path& path);
 // file name. With `outputExtension`, each output name takes that extension in place of its own.
 std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& options);
 
+// Why two writes of the batch would go to one path, a crop and a reject copy (the reject folder
+// inside the output folder, or the other way round), or empty when none would. Two crops with one
+// name are refused picture by picture in PlanJobs; this clash depends on which pictures have a
+// face, so it is a wrong command line. Decide it on the jobs of the whole list, every shard.
+std::string SharedWritePath(const std::vector<Job>& jobs);
+
 // The same 64-bit FNV-1a on every machine and in every run, so shares are stable.
 uint64_t Fnv1a(const std::string& text);
 
