@@ -10,6 +10,7 @@ reject folder inside the output folder.
 import io
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -41,10 +42,17 @@ def measured(args, cwd=None, env=None):
               "  os.execv(sys.argv[1],sys.argv[1:])\n"
               "_,status,usage=os.wait4(pid,0)\n"
               "print(os.waitstatus_to_exitcode(status),usage.ru_maxrss,time.monotonic()-t)\n")
-    out = subprocess.run([sys.executable, "-c", script, BMPFACE] + args, capture_output=True,
-                         timeout=HANG_S, cwd=cwd, env=env)
-    code, rss_kb, seconds = out.stdout.split()
-    return int(code), out.stderr.decode("utf-8", "replace"), int(rss_kb) / 1024, float(seconds)
+    child = subprocess.Popen([sys.executable, "-c", script, BMPFACE] + args, cwd=cwd, env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             start_new_session=True)
+    try:
+        out, err = child.communicate(timeout=HANG_S)
+    except subprocess.TimeoutExpired:
+        os.killpg(child.pid, signal.SIGKILL)  # the helper and bmpface under it
+        child.communicate()
+        return None, f"still running after {HANG_S} s", 0.0, float(HANG_S)
+    code, rss_kb, seconds = out.split()
+    return int(code), err.decode("utf-8", "replace"), int(rss_kb) / 1024, float(seconds)
 
 
 def face_jpeg():
@@ -95,7 +103,7 @@ def attacks(work):
                            ("crop", [path, os.path.join(work, "out.png")]),
                            ("explain", ["explain", path, os.path.join(work, "explain.png")])):
             code, err, peak, seconds = measured(args)
-            print(f"{name:16} {mode:8} {code:>4} {peak:8.1f} {seconds:6.2f}")
+            print(f"{name:16} {mode:8} {str(code):>4} {peak:8.1f} {seconds:6.2f}")
             if name == "sparse.png":  # a real picture: read, without a face
                 check(code in (0, 2), f"{name} {mode}: exit {code}: {err}")
             else:
@@ -113,7 +121,7 @@ def attacks(work):
 
     code, err, peak, seconds = measured(["batch", "--no-progress", "-j", "2", folder, "--out",
                                          os.path.join(work, "faces")])
-    print(f"{'all':16} {'batch -j2':8} {code:>4} {peak:8.1f} {seconds:6.2f}")
+    print(f"{'all':16} {'batch -j2':8} {str(code):>4} {peak:8.1f} {seconds:6.2f}")
     check(code == 1, f"batch: exit {code}: {err}")
     check(SANITIZED or peak < 2 * PEAK_MB, f"batch -j 2: peak {peak:.0f} MB")
 
