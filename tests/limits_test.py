@@ -138,6 +138,15 @@ def attacks(work):
                         (["--max-pixels", "1e9"], "not a number")):
         code, err, _, _ = measured([picture, out] + args)
         check(code == 64 and words in err, f"{args}: exit {code}: {err}")
+    # A warning that loses no data, as camera files have (bytes between two segments): the same
+    # rectangle as the clean file.
+    benign = os.path.join(work, "extra-bytes.jpg")
+    data = face_jpeg()
+    at = data.index(b"\xff\xda")
+    with open(benign, "wb") as f:
+        f.write(data[:at] + b"\x00\x11\x22\x33" + data[at:])
+    rects = [measured(["--detect", p])[1].split(": ")[-1] for p in (picture, benign)]
+    check(rects[0] == rects[1] and rects[0][0].isdigit(), f"benign warning: {rects}")
     code, err, _, _ = measured([picture, ""])
     check(code == 64, f"empty output name: exit {code}")
     # The limit is the caller's: lowered it refuses a real picture, 0 lifts it.
