@@ -12,6 +12,7 @@ import sys
 from PIL import Image, ImageCms, ImageDraw
 
 # The limits test's attacks: tiny files declaring gigapixels or hundreds of scans.
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from bombs import bombs  # noqa: E402
 

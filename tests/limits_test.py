@@ -18,6 +18,7 @@ import time
 
 from PIL import Image, ImageDraw
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bombs import SIDE, bombs  # noqa: E402
 
