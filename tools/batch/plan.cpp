@@ -142,7 +142,8 @@ std::string SharedWritePath(const std::vector<Job>& jobs) {
   for (const Job& job : jobs) {
     if (!job.refused.empty() || job.reject.empty()) continue;
     const auto crop = crops.find(fs::absolute(job.reject, ec).lexically_normal());
-    if (crop != crops.end()) {
+    // A picture's own crop and copy never both happen: it has a face or it has none.
+    if (crop != crops.end() && crop->second != &job) {
       return job.reject + " would be both the crop of " + crop->second->input +
              " and the reject copy of " + job.input +
              ": give --reject a folder that is not inside --out (nor --out one inside --reject)";
