@@ -25,6 +25,7 @@ struct DecodeRequest {
   uint64_t maxPixels = 0;       // refuse larger pictures, from the header; 0: only the 32-bit
                                 // bounds
   int descriptor = -1;          // read the picture from this open file instead of the bytes given
+  int seconds = 0;              // give up decoding after this long; 0: no limit
   Allocate allocate = nullptr;  // for the pixels handed back
   Release release = nullptr;    // for those pixels when the decoding fails after all
 };

@@ -17,6 +17,9 @@ constexpr uint64_t kDefaultMaxPixels = 200'000'000;
 // The largest --max-pixels: every picture the 32-bit sizes allow, and more.
 constexpr uint64_t kMaxPixelsOption = uint64_t{1} << 62;
 
+// The longest --timeout, a day: a budget, not a schedule.
+constexpr int kMaxTimeout = 86400;
+
 // Scans a progressive JPEG may have. Encoders write about 10 (libjpeg's progressive script, 6 to
 // 12 for mozjpeg); each scan makes the decoder pass over every coefficient again, so a legal file
 // of hundreds of tiny scans takes minutes.

@@ -70,6 +70,10 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
                  "refuse pictures (and --size outputs) of more than N pixels, from their header, "
                  "before decoding; 0 for no limit (default " +
                      std::to_string(kDefaultMaxPixels) + ")");
+  AddWholeNumber(app, "--timeout", options.timeout, 0, kMaxTimeout,
+                 "give up on a picture whose decoding takes more than S seconds (JPEG, PNG, "
+                 "WebP, TIFF, GIF, HEIF); 0 for no limit (the default)")
+      ->type_name("S");
   if ((which & kOrientOption) != 0) {
     app.add_flag_callback(
         "--no-orient", [&options] { options.orient = false; },

@@ -89,6 +89,7 @@ int DecodeBytes(const uint8_t* bytes, size_t size, int descriptor, const PhotoOp
   request.orient = options.orient;
   request.maxPixels = options.maxPixels;
   request.descriptor = descriptor;
+  request.seconds = options.timeout;
   request.allocate = PlatformMalloc;
   request.release = FreeBlock;
   Decoded decoded;

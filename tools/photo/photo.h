@@ -35,6 +35,8 @@ struct PhotoOptions {
   Framing framing;                   // --margin, --aspect, --size
   uint64_t maxPixels = kDefaultMaxPixels;  // --max-pixels: refuse pictures that declare more;
                                            // 0: only the library's 32-bit bounds
+  int timeout = 0;                         // --timeout: seconds a picture may take to decode
+                                           // (libvips formats); 0: no limit
 };
 
 // What loading found out about a picture.

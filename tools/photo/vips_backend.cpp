@@ -262,9 +262,17 @@ bool LostData(std::string error) {
   return false;
 }
 
-// One attempt at decoding with libvips' `failOn` level.
+// The "eval" signal's handler: stops the computation once the deadline (g_get_monotonic_time's
+// microseconds) has passed.
+void StopPastDeadline(VipsImage* image, VipsProgress*, void* deadline) {
+  if (g_get_monotonic_time() > *static_cast<const gint64*>(deadline)) {
+    vips_image_set_kill(image, TRUE);
+  }
+}
+
+// One attempt at decoding with libvips' `failOn` level, given up at `deadline` (0: none).
 bool DecodeAt(const uint8_t* bytes, size_t size, const DecodeRequest& request, Format format,
-              VipsFailOn failOn, Decoded& out, std::string& error) {
+              VipsFailOn failOn, gint64 deadline, Decoded& out, std::string& error) {
   out = Decoded{};
   Ref<VipsSource> source;
   if (!OpenSource(bytes, size, request, source, error)) return false;
@@ -334,9 +342,18 @@ bool DecodeAt(const uint8_t* bytes, size_t size, const DecodeRequest& request, F
     return false;
   }
   Sink sink{{turn, width, height, bands, target, static_cast<size_t>(uprightW) * bands}};
+  if (deadline != 0) {
+    // libvips reports progress as it computes each strip; past the deadline it is told to stop.
+    vips_image_set_progress(srgb.get(), TRUE);
+    g_signal_connect(srgb.get(), "eval", G_CALLBACK(StopPastDeadline), &deadline);
+  }
   if (vips_sink_disc(srgb.get(), WriteRows, &sink) != 0) {
     request.release(target);
-    error = VipsError(kReadFailed);
+    error = deadline != 0 && g_get_monotonic_time() > deadline
+                ? "decoding took more than " + std::to_string(request.seconds) +
+                      " s (--timeout)"
+                : VipsError(kReadFailed);
+    vips_error_clear();
     return false;
   }
   out.pixels = target;
@@ -362,25 +379,31 @@ bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Dec
     if (headSize > 0) std::memcpy(head, bytes, headSize);
   }
   const Format format = SniffFormat(head, headSize);
+  const gint64 deadline =
+      request.seconds > 0 ? g_get_monotonic_time() + gint64{request.seconds} * 1000000 : 0;
   if (IsHEIF(format) && !HasHEIF()) {
     error = "this libvips has no HEIF loader";
     return false;
   }
   if (format != Format::kJPEG) {
-    return DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_TRUNCATED, out, error);
+    return DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_TRUNCATED, deadline, out, error);
   }
   // A JPEG cut short and closed with an end mark only warns; so the first attempt fails on any
   // warning, and only a warning that loses no picture data (extra bytes between segments, an old
   // JFIF version: common in camera files) is let through, by a second attempt.
-  if (DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_WARNING, out, error)) return true;
+  if (DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_WARNING, deadline, out, error)) {
+    return true;
+  }
   if (LostData(error)) {
     error = "damaged or truncated JPEG data (" + error + ")";
     return false;
   }
   // Refusals of bmpface's own (the loader, the limit) stand; libvips' own failures get the retry.
-  if (error.rfind(kReadFailed, 0) != 0) return false;
+  if (error.rfind(kReadFailed, 0) != 0 || (deadline != 0 && g_get_monotonic_time() > deadline)) {
+    return false;
+  }
   error.clear();
-  return DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_TRUNCATED, out, error);
+  return DecodeAt(bytes, size, request, format, VIPS_FAIL_ON_TRUNCATED, deadline, out, error);
 }
 
 // The crop's BGR(A) rows as a libvips image of RGB(A) pixels, made region by region as the saver
