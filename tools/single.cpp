@@ -96,7 +96,11 @@ int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions
       JsonLine object;
       object.Name("path", input).String("status", facts.word);
       if (outcome == Outcome::kFaceFound) object.Rect(rect);
-      if (outcome == Outcome::kLoadFailed) object.String("error", FailureReason(outcome, input, request.error));
+      if (outcome == Outcome::kLoadFailed) {
+        object.String("error", FailureReason(outcome, input, request.error));
+      } else {
+        AddSearchFacts(object, request.facts);
+      }
       line = object.Finish();
     } else if (outcome == Outcome::kFaceFound) {
       line = input + ": " + std::to_string(rect.x) + " " + std::to_string(rect.y) + " " +

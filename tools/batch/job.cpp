@@ -79,6 +79,7 @@ int SaveWhole(void* context, const char* output, const BMPImage& crop) {
 RequestHooks HooksFor(JobRequest& request) {
   RequestHooks hooks{};
   hooks.context = &request;
+  hooks.facts = &request.photo.facts;
   hooks.load = LoadPicture;
   hooks.face = FrameFace;
   hooks.save = SaveWhole;
@@ -150,6 +151,8 @@ JobResult RunJob(const Job& job, const JobSettings& settings) {
   request.photo.options = settings.photo;
   const RequestHooks hooks = HooksFor(request);
   r.outcome = RunRequest(job.input.c_str(), job.output.c_str(), &hooks, &r.rect);
+  r.searched = r.outcome != Outcome::kLoadFailed;
+  r.facts = request.photo.facts;
   switch (r.outcome) {
     case Outcome::kDone:
       r.hasRect = true;

@@ -25,6 +25,8 @@ struct JobResult {
   Outcome outcome = Outcome::kDone;  // of the request, when it ran
   bool hasRect = false;              // the crop's rectangle is known: done, or skipped with a crop
   FaceRect rect{};
+  bool searched = false;             // the request's search ran: `facts` holds what it found
+  SearchFacts facts{};
   std::string written;               // the crop or the reject copy; empty when nothing was written
   std::string error;                 // for failures: why, in words
 };

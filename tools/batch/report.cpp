@@ -133,6 +133,7 @@ std::string ReportLine(const Job& job, const JobResult& r) {
   JsonLine line;
   line.Name("path", job.input).String("status", JobWord(r));
   if (r.hasRect) line.Rect(r.rect);
+  if (r.searched) AddSearchFacts(line, r.facts);
   if (r.written.empty()) {
     line.Null("output");
   } else {

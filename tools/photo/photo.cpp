@@ -372,6 +372,7 @@ int PhotoSaveHook(void* context, const char* output, const BMPImage& crop) {
 RequestHooks PhotoHooks(PhotoRequest& request) {
   RequestHooks hooks{};
   hooks.context = &request;
+  hooks.facts = &request.facts;
   hooks.load = PhotoLoadHook;
   hooks.face = PhotoFaceHook;
   hooks.save = PhotoSaveHook;

@@ -103,6 +103,7 @@ struct PhotoRequest {
   bool stopAfterFace = false;  // --detect, explain: end with the (framed) rectangle
   PhotoInfo info;
   FaceRect face{};    // the rectangle the search found, before framing
+  SearchFacts facts{};  // the search's choice (PhotoHooks has the request fill it)
   std::string error;  // why the load or the save failed
 };
 
