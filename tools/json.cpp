@@ -136,6 +136,14 @@ JsonLine& AddSearchFacts(JsonLine& line, const SearchFacts& facts) {
       .Number("skin_share", SkinShare(facts), kShareDigits);
 }
 
+JsonLine& AddVerification(JsonLine& line, bool verified, const FaceRect& face) {
+  line.Bool("verified", verified);
+  if (!verified) return line;
+  JsonLine box;
+  box.Rect(face);
+  return line.Object("face", box);
+}
+
 JsonLine& JsonLine::Rect(const FaceRect& rect) {
   return Int("x", rect.x).Int("y", rect.y).Int("width", rect.width).Int("height", rect.height);
 }

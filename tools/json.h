@@ -50,6 +50,10 @@ class JsonLine {
 // chosen, then "candidates" and "skin_share".
 JsonLine& AddSearchFacts(JsonLine& line, const SearchFacts& facts);
 
+// With --verify, for a picture whose region was checked: "verified", and when it is true "face",
+// the face the detector found.
+JsonLine& AddVerification(JsonLine& line, bool verified, const FaceRect& face);
+
 }  // namespace bmpface::cli
 
 #endif  // BMPFACE_TOOLS_JSON_H_
