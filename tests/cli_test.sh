@@ -35,6 +35,13 @@ expect json 0 "$json" "" --detect "$sample" --json
 expect "detect, no face" 2 "$work/black.bmp: no face" "" --detect "$work/black.bmp"
 expect "missing input" 1 "" "$work/absent.bmp" "$work/absent.bmp" "$work/x.bmp"
 expect "no face" 2 "Error: No face detected in image" "" "$work/black.bmp" "$work/x.bmp"
+# --margin: plain decimal numbers only; --frame face needs the detector's face.
+for bad in nan inf 5abc 1,2; do
+  expect "margin $bad" 64 "" "not a number\|one share or four" --detect --margin "$bad" "$sample"
+done
+expect "margin sides" 0 "$sample: 72 0 332 369" "" --detect --margin 0,0,0.5,0 --margin-bottom 0 \
+  "$sample"
+expect "frame face alone" 64 "" "needs --verify" --detect --frame face "$sample"
 [ ! -e "$work/x.bmp" ] || fail "no face: output created"
 expect "unwritable output" 4 "Error: Failed to save output file" "no/x.bmp: No such file" "$sample" \
   "$work/no/x.bmp"

@@ -45,7 +45,14 @@ int VerifyRegion(const BMPImage& image, const SkinRegion& region, FaceRect& face
   if (!detector->find(window, VerifyScale(w), faces, error)) return -1;
   if (faces.empty()) return 0;
   const FaceRect& f = faces.front().box;
-  face = {w.x + f.x, w.y + f.y, f.width, f.height};
+  const int64_t dx = std::llround(kFaceGrowth * f.width);
+  const int64_t dy = std::llround(kFaceGrowth * f.height);
+  const int64_t x0 = std::max<int64_t>(int64_t{w.x} + f.x - dx, 0);
+  const int64_t y0 = std::max<int64_t>(int64_t{w.y} + f.y - dy, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t{w.x} + f.x + f.width + dx, image.width);
+  const int64_t y1 = std::min<int64_t>(int64_t{w.y} + f.y + f.height + dy, image.height);
+  face = {static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+          static_cast<int32_t>(y1 - y0)};
   return 1;
 }
 

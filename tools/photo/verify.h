@@ -16,8 +16,8 @@ namespace bmpface::photo {
 // whose chin or forehead fell out of the skin region is still whole in the window.
 constexpr double kVerifyMargin = 0.2;
 // The window is seen with this longer side: dlib's detector finds faces of 80 pixels and more,
-// so a face that is a third of the window is found, and larger windows cost time for nothing.
-constexpr int32_t kVerifySide = 400;
+// so a face that is a quarter of the window is found; the time grows with the window's area.
+constexpr int32_t kVerifySide = 320;
 
 // The window the detector searches: the region's box widened by kVerifyMargin, within the
 // width x height picture.
@@ -26,13 +26,17 @@ FaceRect VerifyWindow(const SkinRegion& region, int32_t width, int32_t height);
 // The scale the window is seen at: its longer side becomes kVerifySide.
 double VerifyScale(const FaceRect& window);
 
+// The detector's box runs from the brows to the chin: widened by this share of its size on each
+// side, it holds the forehead and the chin, and is the face --frame face starts from.
+constexpr double kFaceGrowth = 0.2;
+
 // True when the face detector can be used (its module found and loaded); false with `error`
 // saying why.
 bool VerifierAvailable(std::string& error);
 
 // Looks for a frontal face in the window of `region` of `image`. Returns 1 with `face` the surest
-// face found (in the picture's pixels), 0 when there is none, -1 with `error` when the detector
-// cannot run.
+// face found, widened by kFaceGrowth within the picture (in the picture's pixels), 0 when there is
+// none, -1 with `error` when the detector cannot run.
 int VerifyRegion(const BMPImage& image, const SkinRegion& region, FaceRect& face,
                  std::string& error);
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <sstream>
+#include <string>
 
 #include "verify/face_detector.h"
 
@@ -15,6 +17,10 @@
 #endif
 
 namespace bmpface::verify {
+
+extern const unsigned char kFrontalFaceModel[];
+extern const size_t kFrontalFaceModelSize;
+
 namespace {
 
 #define BMPFACE_TEXT(x) #x
@@ -24,11 +30,20 @@ const char* Name() {
       DLIB_MINOR_VERSION) " HOG frontal face detector";
 }
 
+// The model as dlib stores it, built into the module (dlib_model_gen.cpp).
+dlib::frontal_face_detector Model() {
+  std::istringstream bytes(
+      std::string(reinterpret_cast<const char*>(kFrontalFaceModel), kFrontalFaceModelSize));
+  dlib::frontal_face_detector detector;
+  dlib::deserialize(detector, bytes);
+  return detector;
+}
+
 bool Find(const Window& window, double scale, std::vector<FoundFace>& faces, std::string& error) {
   faces.clear();
   try {
     // The detector keeps scratch state while it scans: one per thread (batch -j N).
-    thread_local dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    thread_local dlib::frontal_face_detector detector = Model();
     dlib::array2d<dlib::rgb_pixel> image(window.height, window.width);
     for (int32_t y = 0; y < window.height; ++y) {
       const uint8_t* row = window.pixels + static_cast<size_t>(y) * window.rowStride;
