@@ -58,8 +58,10 @@ mkdir "$work/in"
 cp "$sample" "$work/in/face.bmp"
 cp "$work/block.bmp" "$work/in/block.bmp"
 "$bmpface" batch "$work/in" -o "$work/out.d" --reject "$work/rej" --verify --report "$work/r" \
-  2>/dev/null
+  >"$work/summary" 2>/dev/null
 [ $? -eq 0 ] || fail "batch exit status"
+grep -q '^bmpface batch: 2 pictures: 1 done, 0 no face, 1 unverified, 0 failed' "$work/summary" ||
+  fail "batch summary: $(cat "$work/summary")"
 grep -q '"status":"unverified",.*"verified":false,"output":"'"$work"'/rej/block.bmp"}' "$work/r" &&
   cmp -s "$work/block.bmp" "$work/rej/block.bmp" && [ -f "$work/out.d/face.bmp" ] ||
   fail "batch: $(cat "$work/r")"
