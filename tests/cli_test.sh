@@ -24,7 +24,8 @@ expect() {
 # A black picture of the sample's size: no skin at all.
 { head -c 54 "$sample"; head -c 921600 /dev/zero; } >"$work/black.bmp"
 # The chosen region's facts follow the rectangle: how sure the choice was.
-facts='"region":{"x":99,"y":0,"width":277,"height":410,"pixels":47234,"fill":0.4159,"score":31174.44,"runner_up":444.1417},"candidates":2,"skin_share":0.1937'
+facts='"region":{"x":99,"y":0,"width":277,"height":410,"pixels":47234,"fill":0.4159,'
+facts=$facts'"score":31174.44,"runner_up":444.1417},"candidates":2,"skin_share":0.1937'
 json='{"path":"'$sample'","status":"face","x":72,"y":0,"width":332,"height":369,'$facts'}'
 
 expect crop 0 "" "face written to" "$sample" "$work/face.bmp"
