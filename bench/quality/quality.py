@@ -2,6 +2,7 @@
 """The quality bench: how often the crop holds the face, on public photos checked by eye.
 
     quality.py BMPFACE DETECTORS [PICTURES]
+    quality.py --explain BMPFACE OUTDIR [PICTURES]
 
 BMPFACE is the command; DETECTORS the bench's program of candidate detectors (detectors.cpp);
 PICTURES the folder gather.sh fills (gathered first when not given). Prints, for the rule, the
@@ -9,6 +10,9 @@ rule with --verify, the rule with --verify --frame face, the rule with OpenCV's 
 of dlib in the same window, and OpenCV's Haar cascade alone on the whole picture: whole face
 inside the crop, part of one, miss, false faces on the photos without a person, and the time
 per picture; then the time of one 12 MP photo with and without --verify.
+
+With --explain it draws instead, with `bmpface explain`, one picture of each way the rule fails
+(FAILURES), into OUTDIR.
 
 Not a test: its table goes in the README ("What to expect").
 """
@@ -25,6 +29,13 @@ from PIL import Image
 HERE = os.path.dirname(os.path.abspath(__file__))
 VERIFY_MARGIN = 0.2  # as tools/photo/verify.h
 VERIFY_SIDE = 320
+# One photo of each way the rule fails, as the README lists them.
+FAILURES = (("fills-the-picture", "audrey_crop.jpg"),
+            ("merges-with-hair-and-neck", "clmtrackr01.jpg"),
+            ("another-region-wins", "cage.jpg"),
+            ("skin-coloured-things", "orange.jpg"),
+            ("rectangle-cuts-the-chin", "clmtrackr02.jpg"),
+            ("groups-merge", "sample6.jpg"))
 
 
 def read_table():
@@ -151,13 +162,28 @@ def twelve_megapixels(bmpface, pictures, work):
     return {label: min(seconds) for label, seconds in runs.items()}
 
 
+def explain(bmpface, outdir, pictures):
+    os.makedirs(outdir, exist_ok=True)
+    for label, name in FAILURES:
+        out = os.path.join(outdir, label + ".png")
+        subprocess.run([bmpface, "explain", os.path.join(pictures, name), out],
+                       check=False, capture_output=True)
+        print(out)
+
+
+def gathered():
+    return subprocess.run([os.path.join(HERE, "gather.sh")], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
 def main():
+    if len(sys.argv) > 3 and sys.argv[1] == "--explain":
+        explain(sys.argv[2], sys.argv[3], sys.argv[4] if len(sys.argv) > 4 else gathered())
+        return
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     bmpface, detectors = sys.argv[1], sys.argv[2]
-    pictures = sys.argv[3] if len(sys.argv) > 3 else subprocess.run(
-        [os.path.join(HERE, "gather.sh")], capture_output=True, text=True,
-        check=True).stdout.strip()
+    pictures = sys.argv[3] if len(sys.argv) > 3 else gathered()
     rows = read_table()
     faces = sum(kind != "none" for _, kind, _ in rows)
     nones = len(rows) - faces
