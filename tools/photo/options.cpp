@@ -37,7 +37,9 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
              side.name,
              [&margins, side = side.side, name = side.name](const std::string& text) {
                std::string error;
-               if (!ParseMargin(text, margins.*side, error)) throw CLI::ValidationError(name, error);
+               if (!ParseMargin(text, margins.*side, error)) {
+                 throw CLI::ValidationError(name, error);
+               }
              },
              side.help)
           ->type_name("F");
@@ -79,7 +81,7 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
           options.verify = true;
         },
         "confirm the chosen region with a face detector: a region without a frontal face ends "
-        "as 'unverified' (exit 5)");
+        "as 'unverified' (one picture's exit status 5; batch copies it to --reject)");
     app.add_option_function<std::string>(
            "--frame",
            [&options](const std::string& word) {
