@@ -19,7 +19,8 @@ struct Margins {
 
   constexpr Margins() = default;
   constexpr Margins(double all) : top(all), right(all), bottom(all), left(all) {}  // NOLINT
-  constexpr Margins(double t, double r, double b, double l) : top(t), right(r), bottom(b), left(l) {}
+  constexpr Margins(double t, double r, double b, double l)
+      : top(t), right(r), bottom(b), left(l) {}
   bool Any() const { return top > 0 || right > 0 || bottom > 0 || left > 0; }
 };
 
