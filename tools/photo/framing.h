@@ -18,7 +18,8 @@ struct Margins {
   double left = 0;
 
   constexpr Margins() = default;
-  constexpr Margins(double all) : top(all), right(all), bottom(all), left(all) {}  // NOLINT
+  // Not explicit: one share, as --margin F has always been, is a Margins.
+  constexpr Margins(double all) : top(all), right(all), bottom(all), left(all) {}
   constexpr Margins(double t, double r, double b, double l)
       : top(t), right(r), bottom(b), left(l) {}
   bool Any() const { return top > 0 || right > 0 || bottom > 0 || left > 0; }
