@@ -95,6 +95,28 @@ BMPFACE_PIXELS_API int32_t BMPFaceWalkRegions(const uint8_t* pixels, int32_t wid
                                               int32_t bytesPerPixel, BMPFaceRegionVisitor visit,
                                               void* context, BMPFaceRect* rect);
 
+/* How sure the search was of its choice, to tell the answers worth doubting. */
+typedef struct BMPFaceFacts {
+  int32_t found;      /* 1 when a region was chosen; the fields up to runnerUp are 0 otherwise */
+  BMPFaceRect box;    /* the chosen region's bounding box (the face rectangle is made from it) */
+  int32_t pixelCount; /* its skin pixels */
+  float fill;         /* pixelCount / the box's area: 0.3 at least; a face alone fills about 0.7 */
+  float score;        /* its score, as BMPFaceRegion's */
+  /* The best score of every other candidate, 0 when it was the only one: near `score`, the
+   * choice was close and a little noise may change it. */
+  float runnerUp;
+  int32_t candidates; /* regions that passed every candidate test */
+  float skinShare;    /* the share of the whole picture that is skin, 0 to 1 */
+} BMPFaceFacts;
+
+/* BMPFaceWalkRegions that also fills `facts` (which may be null) when it returns BMPFACE_OK or
+ * BMPFACE_NO_FACE; with another status `facts` is unchanged. */
+BMPFACE_PIXELS_API int32_t BMPFaceWalkRegionsFacts(const uint8_t* pixels, int32_t width,
+                                                   int32_t height, int32_t stride,
+                                                   int32_t bytesPerPixel,
+                                                   BMPFaceRegionVisitor visit, void* context,
+                                                   BMPFaceRect* rect, BMPFaceFacts* facts);
+
 #ifdef __cplusplus
 }
 #endif

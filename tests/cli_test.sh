@@ -23,7 +23,10 @@ expect() {
 
 # A black picture of the sample's size: no skin at all.
 { head -c 54 "$sample"; head -c 921600 /dev/zero; } >"$work/black.bmp"
-json='{"path":"'$sample'","status":"face","x":72,"y":0,"width":332,"height":369}'
+# The chosen region's facts follow the rectangle: how sure the choice was.
+facts='"region":{"x":99,"y":0,"width":277,"height":410,"pixels":47234,"fill":0.4159,'
+facts=$facts'"score":31174.44,"runner_up":444.1417},"candidates":2,"skin_share":0.1937'
+json='{"path":"'$sample'","status":"face","x":72,"y":0,"width":332,"height":369,'$facts'}'
 
 expect crop 0 "" "face written to" "$sample" "$work/face.bmp"
 # 332 x 369, 24-bit: 54 header bytes and 369 rows of 996 bytes.
@@ -33,6 +36,13 @@ expect json 0 "$json" "" --detect "$sample" --json
 expect "detect, no face" 2 "$work/black.bmp: no face" "" --detect "$work/black.bmp"
 expect "missing input" 1 "" "$work/absent.bmp" "$work/absent.bmp" "$work/x.bmp"
 expect "no face" 2 "Error: No face detected in image" "" "$work/black.bmp" "$work/x.bmp"
+# --margin: plain decimal numbers only; --frame face needs the detector's face.
+for bad in nan inf 5abc 1,2; do
+  expect "margin $bad" 64 "" "not a number\|one share or four" --detect --margin "$bad" "$sample"
+done
+expect "margin sides" 0 "$sample: 72 0 332 369" "" --detect --margin 0,0,0.5,0 --margin-bottom 0 \
+  "$sample"
+expect "frame face alone" 64 "" "needs --verify" --detect --frame face "$sample"
 [ ! -e "$work/x.bmp" ] || fail "no face: output created"
 expect "unwritable output" 4 "Error: Failed to save output file" "no/x.bmp: No such file" "$sample" \
   "$work/no/x.bmp"

@@ -380,6 +380,45 @@ TEST(FaceSearch, PicksAndWidensTheBestRegion) {
   }
 }
 
+// The runner-up is the best candidate other than the chosen one, whether it came before the
+// winner (an earlier leader) or after it; an equal score after the winner is a tie, not a lead.
+TEST(FaceSearch, FactsKeepTheChoiceAndTheRunnerUp) {
+  struct Seen {
+    CandidateTest failed;
+    float score;
+    int leads;
+  };
+  struct Row {
+    const char* name;
+    std::vector<Seen> walk;
+    bool found;
+    float score, runnerUp;
+    int32_t candidates;
+  };
+  const CandidateTest pass = CandidateTest::kNone, narrow = CandidateTest::kNarrow;
+  const Row rows[] = {
+      {"no candidate", {{narrow, 0, 0}}, false, 0, 0, 0},
+      {"alone", {{narrow, 0, 0}, {pass, 5, 1}}, true, 5, 0, 1},
+      {"earlier leader", {{pass, 3, 1}, {pass, 1, 0}, {pass, 7, 1}}, true, 7, 3, 3},
+      {"later and closer", {{pass, 3, 1}, {pass, 7, 1}, {pass, 6, 0}}, true, 7, 6, 3},
+      {"tie after the winner", {{pass, 7, 1}, {pass, 7, 0}}, true, 7, 7, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SearchFacts facts{};
+    int32_t pixels = 0;
+    for (const Seen& seen : row.walk) {
+      SkinRegion region{0, 9, 0, 9, ++pixels, 5, 5};
+      NoteRegion(facts, RegionSeen{region, seen.failed, seen.score, seen.leads});
+    }
+    EXPECT_EQ(facts.found, row.found);
+    EXPECT_EQ(facts.score, row.score);
+    EXPECT_EQ(facts.runnerUp, row.runnerUp);
+    EXPECT_EQ(facts.candidates, row.candidates);
+    EXPECT_EQ(facts.skinPixels, int64_t{pixels} * (pixels + 1) / 2);
+  }
+}
+
 // Every memory request of a search, failed in turn: the mask, the visited map, and the list of
 // waiting runs of the comb with its doubling. A candidate is already found when the comb fails,
 // and still no face is reported.

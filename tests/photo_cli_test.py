@@ -289,7 +289,7 @@ def check_framing():
     if os.path.getsize(path("q30.jpg")) >= os.path.getsize(path("q95.jpg")):
         fail("--quality 30 is not smaller than 95")
     for bad in (["--aspect", "35x45"], ["--size", "0x10"], ["--margin", "-1"],
-                ["--quality", "101"], ["--format", "xyz"]):
+                ["--quality", "101"], ["--format", "xyz"], ["--size", "70x90", "--aspect", "1:1"]):
         if run(picture, path("bad.png"), *bad).returncode != 64:
             fail("%s: not a command-line error" % " ".join(bad))
 

@@ -20,6 +20,7 @@
 #include "photo/bmp_other.h"
 #include "photo/format.h"
 #include "photo/framing.h"
+#include "photo/verify.h"
 #include "photo/orient.h"
 
 #ifdef BMPFACE_HAVE_VIPS
@@ -62,6 +63,14 @@ TEST(FrameFace, MarginAspectSizeWithinThePicture) {
       {"aspect wins over size", {40, 20, 10, 30}, 100, 100, {0, 1, 3, 200, 200}, "40 20 10 30"},
       {"a one-pixel face", {5, 5, 1, 1}, 10, 10, {0, 3, 1}, "4 5 3 1"},
       {"a whole-picture face", {0, 0, 10, 10}, 10, 10, {2.0, 1, 2}, "2 0 5 10"},
+      // Top, right, bottom, left: shares of the height (top, bottom) and width (left, right).
+      {"asymmetric margins", {40, 40, 20, 10}, 100, 100, {Margins(0.1, 0.5, 1, 0)}, "40 39 30 21"},
+      {"a chin margin clamped below", {40, 80, 20, 10}, 100, 95, {Margins(0, 0, 2, 0)},
+       "40 80 20 15"},
+      {"one side clamped, the others kept", {0, 40, 20, 10}, 100, 100, {Margins(0, 0.5, 0, 3)},
+       "0 40 30 10"},
+      {"asymmetric margins then aspect", {40, 40, 20, 20}, 100, 100, {Margins(0, 0, 1, 0), 1, 1},
+       "30 40 40 40"},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -97,6 +106,89 @@ TEST(FrameFace, AspectHoldsForAnyFace) {
     const bool clamped = r.width == 1 || r.height == 1 || r.width == width || r.height == height;
     ASSERT_TRUE(widthRounded || heightRounded || clamped)
         << Describe(r) << " for " << f.aspectW << ":" << f.aspectH << " (" << got << ")";
+  }
+}
+
+// --margin and its sides: plain decimal numbers only, one or four of them, each 0 to 10.
+TEST(ParseMargins, OneOrFourPlainNumbers) {
+  const struct {
+    const char* text;
+    bool ok;
+    Margins want;
+    const char* error;
+  } cases[] = {{"0.25", true, Margins(0.25), ""},
+               {"10", true, Margins(10), ""},
+               {".5", true, Margins(0.5), ""},
+               {"0.1,0,0.6,0", true, Margins(0.1, 0, 0.6, 0), ""},
+               {"nan", false, {}, "not a number"},
+               {"inf", false, {}, "not a number"},
+               {"5abc", false, {}, "not a number"},
+               {"1e1", false, {}, "not a number"},
+               {" 1", false, {}, "not a number"},
+               {"-1", false, {}, "not a number"},
+               {"1.2.3", false, {}, "not a number"},
+               {"", false, {}, "not a number"},
+               {"0.1,,0,0", false, {}, "not a number"},
+               {"10.5", false, {}, "from 0 to 10"},
+               {"0.1,0.2", false, {}, "one share or four"},
+               {"1,1,1,1,1", false, {}, "one share or four"}};
+  for (const auto& c : cases) {
+    Margins got(7);
+    std::string error;
+    EXPECT_EQ(ParseMargins(c.text, got, error), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_TRUE(got.top == c.want.top && got.right == c.want.right &&
+                  got.bottom == c.want.bottom && got.left == c.want.left)
+          << c.text;
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
+      EXPECT_EQ(got.top, 7) << c.text << ": changed on failure";
+    }
+  }
+}
+
+// --size resizes to exactly its size; with --no-upscale a smaller crop keeps --size's aspect at
+// the largest size it holds, and a larger one still shrinks to --size.
+TEST(OutputSize, SizeAndNoUpscale) {
+  const struct {
+    const char* name;
+    int32_t cropW, cropH, sizeW, sizeH;
+    bool noUpscale;
+    int32_t wantW, wantH;
+  } cases[] = {{"no --size", 80, 72, 0, 0, false, 80, 72},
+               {"enlarged", 80, 72, 256, 256, false, 256, 256},
+               {"not enlarged", 80, 80, 256, 256, true, 80, 80},
+               {"shrunk all the same", 512, 512, 256, 256, true, 256, 256},
+               {"the tighter side decides", 80, 72, 256, 256, true, 72, 72},
+               {"one side short", 300, 100, 200, 200, true, 100, 100},
+               {"never below one pixel", 1, 1, 1000, 10, true, 1, 1}};
+  for (const auto& c : cases) {
+    Framing f;
+    f.sizeW = c.sizeW;
+    f.sizeH = c.sizeH;
+    f.noUpscale = c.noUpscale;
+    int32_t w = 0, h = 0;
+    OutputSize(c.cropW, c.cropH, f, w, h);
+    EXPECT_TRUE(w == c.wantW && h == c.wantH) << c.name << ": " << w << "x" << h;
+  }
+}
+
+// The window --verify searches: the region's box and 0.2 of it on each side, within the picture;
+// it is seen with its longer side at 320 pixels.
+TEST(VerifyWindow, RegionWithAMarginWithinThePicture) {
+  const struct {
+    const char* name;
+    SkinRegion region;
+    int32_t width, height;
+    const char* want;
+    double scale;
+  } cases[] = {{"inside", {100, 199, 100, 149, 0, 0, 0}, 400, 400, "80 90 140 70", 320.0 / 140},
+               {"at the corner", {0, 49, 0, 99, 0, 0, 0}, 60, 500, "0 0 60 120", 320.0 / 120},
+               {"the whole picture", {0, 639, 0, 479, 0, 0, 0}, 640, 480, "0 0 640 480", 0.5}};
+  for (const auto& c : cases) {
+    const FaceRect w = VerifyWindow(c.region, c.width, c.height);
+    EXPECT_EQ(Describe(w), c.want) << c.name;
+    EXPECT_DOUBLE_EQ(VerifyScale(w), c.scale) << c.name;
   }
 }
 

@@ -197,15 +197,30 @@ TEST(PixelApi, WalkShowsEveryRegionAndTheChoice) {
   ASSERT_EQ(LoadBMP((SourceDir() + "/examples/hopper.bmp").c_str(), image), 1);
   std::vector<BMPFaceRegion> seen;
   BMPFaceRect rect = kUntouched;
-  ASSERT_EQ(BMPFaceWalkRegions(image.pixels, image.width, image.height, image.rowStride,
-                               image.bytesPerPixel,
-                               [](void* context, const BMPFaceRegion* region) {
-                                 static_cast<std::vector<BMPFaceRegion>*>(context)->push_back(*region);
-                               },
-                               &seen, &rect),
+  BMPFaceFacts facts{};
+  ASSERT_EQ(BMPFaceWalkRegionsFacts(image.pixels, image.width, image.height, image.rowStride,
+                                    image.bytesPerPixel,
+                                    [](void* context, const BMPFaceRegion* region) {
+                                      static_cast<std::vector<BMPFaceRegion>*>(context)->push_back(
+                                          *region);
+                                    },
+                                    &seen, &rect, &facts),
             BMPFACE_OK);
+  const double pictureArea = static_cast<double>(image.width) * image.height;
   FreeBMP(image);
   EXPECT_TRUE(rect == (BMPFaceRect{72, 0, 332, 369}));
+  // The facts are those of the chosen region and the candidate that came closest to it; every
+  // region's pixels count towards the skin share.
+  EXPECT_EQ(facts.found, 1);
+  EXPECT_TRUE(facts.box == (BMPFaceRect{99, 0, 277, 410}));
+  EXPECT_EQ(facts.pixelCount, 47234);
+  EXPECT_FLOAT_EQ(facts.fill, 47234.0f / (277 * 410));
+  EXPECT_FLOAT_EQ(facts.score, 31174.4375f);
+  EXPECT_FLOAT_EQ(facts.runnerUp, 444.14166f);
+  EXPECT_EQ(facts.candidates, 2);
+  int64_t skin = 0;
+  for (const BMPFaceRegion& region : seen) skin += region.pixelCount;
+  EXPECT_FLOAT_EQ(facts.skinShare, static_cast<float>(skin / pictureArea));
   struct Expected {
     BMPFaceRect box;
     int32_t pixelCount, failedTest;

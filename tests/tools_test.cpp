@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "api/outcomes.h"
+#include "batch/job.h"
 #include "batch/plan.h"
 #include "batch/report.h"
 #include "batch/runner.h"
@@ -131,6 +133,33 @@ TEST(JsonLine, EscapesAndFieldOrder) {
             R"("output":null})"
             "\n");
   EXPECT_EQ(JsonLine().Int("n", -5).Finish(), "{\"n\":-5}\n");
+}
+
+// Every outcome has its own exit status (0 only for the two that found a face) and its own word;
+// an unverified picture is no failure, and its report line says so with the verification's field.
+TEST(Outcomes, OwnStatusesWordsAndTheUnverifiedLine) {
+  for (const OutcomeFacts& a : kOutcomes) {
+    for (const OutcomeFacts& b : kOutcomes) {
+      if (&a == &b) continue;
+      EXPECT_STRNE(a.word, b.word);
+      if (a.exitCode != 0) {
+        EXPECT_NE(a.exitCode, b.exitCode) << a.word << " and " << b.word;
+      }
+    }
+  }
+  EXPECT_EQ(FactsOf(Outcome::kUnverified).exitCode, 5);
+  Job job;
+  job.input = "a.bmp";
+  JobResult r;
+  r.outcome = Outcome::kUnverified;
+  r.searched = r.checked = true;
+  r.facts.width = r.facts.height = 10;
+  r.written = "rej/a.bmp";
+  EXPECT_FALSE(JobFailed(r));
+  EXPECT_EQ(ReportLine(job, r),
+            R"({"path":"a.bmp","status":"unverified","candidates":0,"skin_share":0,)"
+            R"("verified":false,"output":"rej/a.bmp"})"
+            "\n");
 }
 
 // A report that loses a line is an error: at a write (a file size limit stands in for a full disk),

@@ -1,5 +1,6 @@
 #include "json.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace bmpface::cli {
@@ -97,6 +98,50 @@ JsonLine& JsonLine::Int(const char* key, int64_t value) {
 JsonLine& JsonLine::Null(const char* key) {
   Key(key).text_ += "null";
   return *this;
+}
+
+JsonLine& JsonLine::Bool(const char* key, bool value) {
+  Key(key).text_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonLine& JsonLine::Number(const char* key, double value, int digits) {
+  if (!std::isfinite(value)) return Null(key);
+  char text[40];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  Key(key).text_ += text;
+  return *this;
+}
+
+JsonLine& JsonLine::Object(const char* key, const JsonLine& value) {
+  Key(key).text_ += value.text_ + "}";
+  return *this;
+}
+
+JsonLine& AddSearchFacts(JsonLine& line, const SearchFacts& facts) {
+  // Scores are single precision: 7 digits say all they hold. Shares need no more than 4.
+  constexpr int kScoreDigits = 7;
+  constexpr int kShareDigits = 4;
+  if (facts.found) {
+    const SkinRegion& r = facts.chosen;
+    JsonLine region;
+    region.Rect({r.minX, r.minY, r.maxX - r.minX + 1, r.maxY - r.minY + 1})
+        .Int("pixels", r.pixelCount)
+        .Number("fill", RegionFill(r), kShareDigits)
+        .Number("score", facts.score, kScoreDigits)
+        .Number("runner_up", facts.runnerUp, kScoreDigits);
+    line.Object("region", region);
+  }
+  return line.Int("candidates", facts.candidates)
+      .Number("skin_share", SkinShare(facts), kShareDigits);
+}
+
+JsonLine& AddVerification(JsonLine& line, bool verified, const FaceRect& face) {
+  line.Bool("verified", verified);
+  if (!verified) return line;
+  JsonLine box;
+  box.Rect(face);
+  return line.Object("face", box);
 }
 
 JsonLine& JsonLine::Rect(const FaceRect& rect) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "detect/face_search.h"
 #include "image/crop.h"
 
 namespace bmpface::cli {
@@ -29,6 +30,11 @@ class JsonLine {
   JsonLine& Name(const char* key, const std::string& value);
   JsonLine& Int(const char* key, int64_t value);
   JsonLine& Null(const char* key);
+  JsonLine& Bool(const char* key, bool value);
+  // A number with `digits` significant digits; null when it is not finite.
+  JsonLine& Number(const char* key, double value, int digits);
+  // Another object as the value.
+  JsonLine& Object(const char* key, const JsonLine& value);
   // x, y, width and height.
   JsonLine& Rect(const FaceRect& rect);
   // The object and its newline.
@@ -38,6 +44,15 @@ class JsonLine {
   JsonLine& Key(const char* key);
   std::string text_ = "{";
 };
+
+// The facts of the search's choice, for every line that reports a picture the search ran on:
+// "region" (the chosen region's box, pixels, fill, score and the runner-up's score) when one was
+// chosen, then "candidates" and "skin_share".
+JsonLine& AddSearchFacts(JsonLine& line, const SearchFacts& facts);
+
+// With --verify, for a picture whose region was checked: "verified", and when it is true "face",
+// the face the detector found.
+JsonLine& AddVerification(JsonLine& line, bool verified, const FaceRect& face);
 
 }  // namespace bmpface::cli
 

@@ -35,6 +35,12 @@ int SaveUnlessInput(void* context, const char* output, const BMPImage& crop) {
   return photo::PhotoSaveHook(c.request, output, crop);
 }
 
+// Why --verify did not confirm the face: the detector found none, or could not run.
+std::string UnverifiedReason(const PhotoRequest& request) {
+  return request.error.empty() ? "unverified: no frontal face in the chosen region"
+                               : "unverified: " + request.error;
+}
+
 // The export's behaviour on byte paths: the same statuses and the same lines on standard output,
 // plus the file and the reason on standard error. Unlike the export, it does not replace its own
 // input unless asked to.
@@ -71,6 +77,8 @@ int Crop(const std::string& input, const std::string& output, const PhotoOptions
                  FailureReason(outcome, input, request.error).c_str());
   } else if (outcome == Outcome::kDone) {
     std::fprintf(stderr, "bmpface: face written to %s\n", output.c_str());
+  } else if (outcome == Outcome::kUnverified) {
+    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(), UnverifiedReason(request).c_str());
   }
   return facts.exitCode;
 }
@@ -88,22 +96,30 @@ int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions
     FaceRect rect{};
     const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &rect);
     const OutcomeFacts& facts = FactsOf(outcome);
-    if (outcome == Outcome::kLoadFailed || (outcome == Outcome::kNoFace && worst == 0)) {
-      worst = facts.exitCode;
-    }
+    const bool noFace = outcome == Outcome::kNoFace || outcome == Outcome::kUnverified;
+    if (outcome == Outcome::kLoadFailed || (noFace && worst == 0)) worst = facts.exitCode;
     std::string line;
     if (json) {
       JsonLine object;
       object.Name("path", input).String("status", facts.word);
       if (outcome == Outcome::kFaceFound) object.Rect(rect);
-      if (outcome == Outcome::kLoadFailed) object.String("error", FailureReason(outcome, input, request.error));
+      if (outcome == Outcome::kLoadFailed) {
+        object.String("error", FailureReason(outcome, input, request.error));
+      } else {
+        AddSearchFacts(object, request.facts);
+      }
+      if (options.verify && request.facts.found) {
+        AddVerification(object, request.verified, request.verifiedFace);
+      }
       line = object.Finish();
     } else if (outcome == Outcome::kFaceFound) {
       line = input + ": " + std::to_string(rect.x) + " " + std::to_string(rect.y) + " " +
              std::to_string(rect.width) + " " + std::to_string(rect.height) + "\n";
     } else {
       line = input + ": " +
-             (outcome == Outcome::kNoFace ? std::string("no face") : FailureReason(outcome, input, request.error)) +
+             (outcome == Outcome::kNoFace       ? std::string("no face")
+              : outcome == Outcome::kUnverified ? UnverifiedReason(request)
+                                                : FailureReason(outcome, input, request.error)) +
              "\n";
     }
     std::fputs(line.c_str(), stdout);
@@ -119,7 +135,8 @@ int RunSingle(int argc, char** argv) {
       "depth, and with libvips JPEG, PNG, WebP, TIFF, GIF and HEIF, turned upright by their "
       "EXIF orientation. The crop is written in the output name's format.\n"
       "Exit status: 0 done, 1 input not loadable, 2 no face, 3 no memory for the crop,\n"
-      "4 output not writable, 64 wrong command line.",
+      "4 output not writable, 5 unverified (--verify found no face in the region),\n"
+      "64 wrong command line.",
       "bmpface"};
   app.footer(
       "More:\n"

@@ -16,6 +16,7 @@ enum class Outcome {
   kNoFace,         // no face region (also: no memory for the search)
   kExtractFailed,  // no memory for the crop
   kSaveFailed,     // the output could not be written
+  kUnverified,     // the face detector found no face in the chosen region (bmpface --verify)
 };
 
 struct OutcomeFacts {
@@ -39,6 +40,8 @@ inline constexpr OutcomeFacts kOutcomes[] = {
      "extract_failed", "no memory for the crop", true},
     {Outcome::kSaveFailed, BMPFACE_SAVE_FAILED, "Error: Failed to save output file\n", 4,
      "save_failed", "cannot write the output", true},
+    // Only the command's --verify ends so; the export never does, so its status is "no face".
+    {Outcome::kUnverified, BMPFACE_NO_FACE, nullptr, 5, "unverified", nullptr, false},
 };
 
 inline constexpr const OutcomeFacts& FactsOf(Outcome outcome) {

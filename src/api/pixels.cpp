@@ -51,13 +51,20 @@ struct Walk {
   BMPFaceRegionVisitor visit;
   void* context;
   SearchEnd end;
+  SearchFacts facts;
 };
 
+BMPFaceRect BoxOf(const SkinRegion& r) {
+  return BMPFaceRect{r.minX, r.minY, r.maxX - r.minX + 1, r.maxY - r.minY + 1};
+}
+
 void SeeRegion(void* context, const RegionSeen& seen) {
-  const Walk& walk = *static_cast<const Walk*>(context);
+  Walk& walk = *static_cast<Walk*>(context);
+  NoteRegion(walk.facts, seen);
+  if (walk.visit == nullptr) return;
   const SkinRegion& r = seen.region;
   BMPFaceRegion region;
-  region.box = BMPFaceRect{r.minX, r.minY, r.maxX - r.minX + 1, r.maxY - r.minY + 1};
+  region.box = BoxOf(r);
   region.pixelCount = r.pixelCount;
   region.failedTest = static_cast<int32_t>(seen.failed);
   region.score = seen.score;
@@ -68,14 +75,32 @@ void SeeRegion(void* context, const RegionSeen& seen) {
 void SeeEnd(void* context, SearchEnd end) { static_cast<Walk*>(context)->end = end; }
 
 // The detection step over a view; the search's end tells "no face" from "no memory".
-int32_t Detect(const BMPImage& view, BMPFaceRegionVisitor visit, void* context,
-               BMPFaceRect* rectOut) {
-  Walk walk{visit, context, SearchEnd::kNone};
-  const SearchVisitor visitor{&walk, nullptr, visit != nullptr ? SeeRegion : nullptr, SeeEnd};
-  FaceRect rect;
-  if (DetectFace(view, rect, &visitor) == 0) {
-    return walk.end == SearchEnd::kNoMemory ? kNoMemory : kNoFace;
+void Tell(const SearchFacts& f, BMPFaceFacts& out) {
+  out = BMPFaceFacts{};
+  if (f.found) {
+    out.found = 1;
+    out.box = BoxOf(f.chosen);
+    out.pixelCount = f.chosen.pixelCount;
+    out.fill = static_cast<float>(RegionFill(f.chosen));
+    out.score = f.score;
+    out.runnerUp = f.runnerUp;
   }
+  out.candidates = f.candidates;
+  out.skinShare = static_cast<float>(SkinShare(f));
+}
+
+int32_t Detect(const BMPImage& view, BMPFaceRegionVisitor visit, void* context,
+               BMPFaceRect* rectOut, BMPFaceFacts* factsOut) {
+  Walk walk{visit, context, SearchEnd::kNone, SearchFacts{}};
+  walk.facts.width = view.width;
+  walk.facts.height = view.height;
+  const bool watched = visit != nullptr || factsOut != nullptr;
+  const SearchVisitor visitor{&walk, nullptr, watched ? SeeRegion : nullptr, SeeEnd};
+  FaceRect rect;
+  const int found = DetectFace(view, rect, &visitor);
+  if (found == 0 && walk.end == SearchEnd::kNoMemory) return kNoMemory;
+  if (factsOut != nullptr) Tell(walk.facts, *factsOut);
+  if (found == 0) return kNoFace;
   *rectOut = BMPFaceRect{rect.x, rect.y, rect.width, rect.height};
   return kFace;
 }
@@ -94,11 +119,18 @@ extern "C" BMPFACE_PIXELS_API int32_t BMPFaceWalkRegions(const uint8_t* pixels, 
                                                          int32_t bytesPerPixel,
                                                          BMPFaceRegionVisitor visit, void* context,
                                                          BMPFaceRect* rect) {
+  return BMPFaceWalkRegionsFacts(pixels, width, height, stride, bytesPerPixel, visit, context, rect,
+                                 nullptr);
+}
+
+extern "C" BMPFACE_PIXELS_API int32_t BMPFaceWalkRegionsFacts(
+    const uint8_t* pixels, int32_t width, int32_t height, int32_t stride, int32_t bytesPerPixel,
+    BMPFaceRegionVisitor visit, void* context, BMPFaceRect* rect, BMPFaceFacts* facts) {
   BMPImage view;
   if (rect == nullptr || ViewPixels(pixels, width, height, stride, bytesPerPixel, view) == 0) {
     return kBadArguments;
   }
-  return Detect(view, visit, context, rect);
+  return Detect(view, visit, context, rect, facts);
 }
 
 extern "C" BMPFACE_PIXELS_API int32_t BMPFaceExtractPixels(const uint8_t* pixels, int32_t width,

@@ -24,6 +24,30 @@ void ClassifyRows(void* context, const BMPImage& image, int32_t firstRow, int32_
   if (mask.words != nullptr) ClassifySkinRows(image, firstRow, rowCount, mask);
 }
 
+// The caller's visitor, seen through one that also notes each region into the request's facts.
+struct FactsWalk {
+  SearchFacts* facts;
+  const SearchVisitor* inner;
+};
+
+void FactsMask(void* context, const BMPImage& image, SkinMaskView mask) {
+  const SearchVisitor* inner = static_cast<FactsWalk*>(context)->inner;
+  if (inner != nullptr && inner->mask != nullptr) inner->mask(inner->context, image, mask);
+}
+
+void FactsRegion(void* context, const RegionSeen& seen) {
+  FactsWalk& walk = *static_cast<FactsWalk*>(context);
+  NoteRegion(*walk.facts, seen);
+  if (walk.inner != nullptr && walk.inner->region != nullptr) {
+    walk.inner->region(walk.inner->context, seen);
+  }
+}
+
+void FactsEnd(void* context, SearchEnd end) {
+  const SearchVisitor* inner = static_cast<FactsWalk*>(context)->inner;
+  if (inner != nullptr && inner->end != nullptr) inner->end(inner->context, end);
+}
+
 }  // namespace
 
 Outcome RunRequest(const char* input, const char* output, const RequestHooks* hooks,
@@ -44,15 +68,23 @@ Outcome RunRequest(const char* input, const char* output, const RequestHooks* ho
   if (!progress.started) mask = BuildSkinMask(source);
 
   FaceRect rect;
-  if (DetectFaceInMask(source, mask, rect, h.search) == 0) {
+  FactsWalk walk{h.facts, h.search};
+  const SearchVisitor withFacts{&walk, FactsMask, FactsRegion, FactsEnd};
+  if (h.facts != nullptr) {
+    *h.facts = SearchFacts{};
+    h.facts->width = source.width;
+    h.facts->height = source.height;
+  }
+  const SearchVisitor* visitor = h.facts != nullptr ? &withFacts : h.search;
+  if (DetectFaceInMask(source, mask, rect, visitor) == 0) {
     FreeBMP(source);
     return Outcome::kNoFace;
   }
   const int goOn = h.face != nullptr ? h.face(h.context, source, rect) : 1;
   if (rectOut != nullptr) *rectOut = rect;
-  if (goOn == 0) {
+  if (goOn == 0 || goOn == kFaceNotConfirmed) {
     FreeBMP(source);
-    return Outcome::kFaceFound;
+    return goOn == 0 ? Outcome::kFaceFound : Outcome::kUnverified;
   }
 
   BMPImage crop;

@@ -10,6 +10,9 @@
 
 namespace bmpface {
 
+// What a face hook returns when a check of its own did not confirm the face.
+constexpr int kFaceNotConfirmed = -1;
+
 // Optional ways for a front door to take part in a request: plain function pointers called with
 // `context`. A null member leaves its step as the library does it.
 struct RequestHooks {
@@ -21,8 +24,11 @@ struct RequestHooks {
   int (*load)(void* context, const char* input, BMPImage& image, const RowSink* sink);
   // Sees the search (the mask and every region).
   const SearchVisitor* search;
+  // Receives the facts of the search's choice (zeroed first), before `face` is called.
+  SearchFacts* facts;
   // Called with the face rectangle once found. It may change the rectangle (which must keep an
-  // area). Returns 1 to go on to the crop, 0 to end the request there with kFaceFound.
+  // area). Returns 1 to go on to the crop, 0 to end the request there with kFaceFound, or
+  // kFaceNotConfirmed to end it with kUnverified.
   int (*face)(void* context, const BMPImage& source, FaceRect& rect);
   // Replaces SaveBMP(output, crop), with its contract.
   int (*save)(void* context, const char* output, const BMPImage& crop);

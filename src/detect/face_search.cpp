@@ -62,6 +62,31 @@ void Ended(const SearchVisitor* visitor, SearchEnd end) {
 
 }  // namespace
 
+void NoteRegion(SearchFacts& facts, const RegionSeen& seen) {
+  facts.skinPixels += seen.region.pixelCount;
+  if (seen.failed != CandidateTest::kNone) return;
+  ++facts.candidates;
+  if (seen.leads != 0) {
+    if (facts.found && facts.score > facts.runnerUp) facts.runnerUp = facts.score;
+    facts.found = true;
+    facts.chosen = seen.region;
+    facts.score = seen.score;
+  } else if (seen.score > facts.runnerUp) {
+    facts.runnerUp = seen.score;
+  }
+}
+
+double RegionFill(const SkinRegion& region) {
+  const double area = static_cast<double>(region.maxX - region.minX + 1) *
+                      static_cast<double>(region.maxY - region.minY + 1);
+  return area > 0 ? region.pixelCount / area : 0.0;
+}
+
+double SkinShare(const SearchFacts& facts) {
+  const double area = static_cast<double>(facts.width) * static_cast<double>(facts.height);
+  return area > 0 ? static_cast<double>(facts.skinPixels) / area : 0.0;
+}
+
 FaceRect FaceRectOf(const SkinRegion& region, int32_t width, int32_t height) {
   const double bw = static_cast<double>(region.maxX - region.minX + 1);
   const double bh = static_cast<double>(region.maxY - region.minY + 1);

@@ -35,6 +35,28 @@ struct SearchVisitor {
   void (*end)(void* context, SearchEnd end);
 };
 
+// What a caller needs to judge the search's choice: the chosen region and how close the decision
+// was. Made from the region walk by NoteRegion; all zero before the first region.
+struct SearchFacts {
+  bool found;          // a region was chosen
+  SkinRegion chosen;   // the chosen region (when found)
+  float score;         // its score
+  float runnerUp;      // the best score of the other candidates; 0 when there was none
+  int32_t candidates;  // regions that passed every candidate test
+  int64_t skinPixels;  // skin pixels of the whole picture: every one lies in one region
+  int32_t width;       // the picture's size, set by whoever runs the walk (for SkinShare)
+  int32_t height;
+};
+
+// Adds one region, as the walk reports it, to `facts`.
+void NoteRegion(SearchFacts& facts, const RegionSeen& seen);
+
+// The share of the chosen region's box its pixels fill, 0 to 1.
+double RegionFill(const SkinRegion& region);
+
+// The share of the picture that is skin, 0 to 1.
+double SkinShare(const SearchFacts& facts);
+
 // The face rectangle of a winning region: its box widened by 0.1 of its width on each side,
 // starting 0.4 of its height above it and 0.9 of its height tall, clamped to the picture.
 FaceRect FaceRectOf(const SkinRegion& region, int32_t width, int32_t height);

@@ -99,7 +99,8 @@ int RunBatch(int argc, char** argv) {
                  "name each output by the picture's path below DIR (for listed paths and several "
                  "folders); pictures outside DIR are refused");
   app.add_option("-o,--out", options.out, "folder for the crops (made when missing)")->required();
-  app.add_option("--reject", options.reject, "copy the pictures without a face into this folder");
+  app.add_option("--reject", options.reject,
+                 "copy the pictures without a face (or unverified, with --verify) into this folder");
   app.add_option("--report", reportPath,
                  "write one JSON line per picture (path, status, rectangle, output) to FILE, or to "
                  "standard output with -; with --resume it is appended to");

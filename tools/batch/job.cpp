@@ -79,6 +79,7 @@ int SaveWhole(void* context, const char* output, const BMPImage& crop) {
 RequestHooks HooksFor(JobRequest& request) {
   RequestHooks hooks{};
   hooks.context = &request;
+  hooks.facts = &request.photo.facts;
   hooks.load = LoadPicture;
   hooks.face = FrameFace;
   hooks.save = SaveWhole;
@@ -150,12 +151,18 @@ JobResult RunJob(const Job& job, const JobSettings& settings) {
   request.photo.options = settings.photo;
   const RequestHooks hooks = HooksFor(request);
   r.outcome = RunRequest(job.input.c_str(), job.output.c_str(), &hooks, &r.rect);
+  r.searched = r.outcome != Outcome::kLoadFailed;
+  r.facts = request.photo.facts;
+  r.checked = settings.photo->verify && request.photo.facts.found;
+  r.verified = request.photo.verified;
+  r.verifiedFace = request.photo.verifiedFace;
   switch (r.outcome) {
     case Outcome::kDone:
       r.hasRect = true;
       r.written = job.output;
       break;
     case Outcome::kNoFace:
+    case Outcome::kUnverified:
       if (job.reject.empty()) break;
       if (CopyWhole(job.input, {settings.reject, job.name}, *settings.inputs, r.error)) {
         r.written = job.reject;

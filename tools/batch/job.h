@@ -17,7 +17,7 @@ enum class JobEnd {
   kRequest,       // the request ran; see the outcome
   kSkipped,       // --resume: its crop or reject copy exists
   kRefused,       // not run: the plan or the write would replace an input
-  kRejectFailed,  // no face, and the copy into the reject folder failed
+  kRejectFailed,  // no face (or unverified), and the copy into the reject folder failed
 };
 
 struct JobResult {
@@ -25,6 +25,11 @@ struct JobResult {
   Outcome outcome = Outcome::kDone;  // of the request, when it ran
   bool hasRect = false;              // the crop's rectangle is known: done, or skipped with a crop
   FaceRect rect{};
+  bool searched = false;             // the request's search ran: `facts` holds what it found
+  SearchFacts facts{};
+  bool checked = false;              // --verify looked at the chosen region
+  bool verified = false;             // and confirmed it: the face it found
+  FaceRect verifiedFace{};
   std::string written;               // the crop or the reject copy; empty when nothing was written
   std::string error;                 // for failures: why, in words
 };

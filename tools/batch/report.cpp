@@ -133,6 +133,8 @@ std::string ReportLine(const Job& job, const JobResult& r) {
   JsonLine line;
   line.Name("path", job.input).String("status", JobWord(r));
   if (r.hasRect) line.Rect(r.rect);
+  if (r.searched) AddSearchFacts(line, r.facts);
+  if (r.checked) AddVerification(line, r.verified, r.verifiedFace);
   if (r.written.empty()) {
     line.Null("output");
   } else {

@@ -57,6 +57,8 @@ void Recorder::Record(const Job& job, const JobResult& r) {
     ++skipped_;
   } else if (r.outcome == Outcome::kNoFace) {
     ++noFace_;
+  } else if (r.outcome == Outcome::kUnverified) {
+    ++unverified_;
   } else {
     ++done_;
   }
@@ -85,10 +87,13 @@ int Recorder::Finish(int stopSignal) {
   TakeDownBar();
   const double seconds = Seconds();
   const size_t worked = handled_ - skipped_;
-  char counts[256];
+  // Unverified pictures only come with --verify: counted where there are any.
+  char unverified[64] = "";
+  if (unverified_ > 0) std::snprintf(unverified, sizeof unverified, "%zu unverified, ", unverified_);
+  char counts[320];
   std::snprintf(counts, sizeof counts,
-                "%zu done, %zu no face, %zu failed, %zu skipped in %.2f s (%.1f pictures/s)",
-                done_, noFace_, failed_, skipped_, seconds,
+                "%zu done, %zu no face, %s%zu failed, %zu skipped in %.2f s (%.1f pictures/s)",
+                done_, noFace_, unverified, failed_, skipped_, seconds,
                 seconds > 0 ? static_cast<double>(worked) / seconds : 0.0);
   std::string line = "bmpface batch: ";
   if (stopSignal != 0) {

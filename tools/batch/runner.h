@@ -45,7 +45,7 @@ class Recorder {
   const std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastDrawn_{};
   bool barShown_ = false;
-  size_t handled_ = 0, done_ = 0, noFace_ = 0, skipped_ = 0, failed_ = 0;
+  size_t handled_ = 0, done_ = 0, noFace_ = 0, unverified_ = 0, skipped_ = 0, failed_ = 0;
 };
 
 // From now on SIGINT and SIGTERM stop the batch after the pictures being worked on; a second one

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace bmpface::photo {
 namespace {
@@ -35,17 +36,86 @@ bool ParsePair(const std::string& text, char separator, int32_t max, int32_t& a,
   return true;
 }
 
+bool ParseMargin(const std::string& text, double& share, std::string& error) {
+  // Digits and one point, nothing else: no sign, space, exponent, "nan" or "inf".
+  bool digit = false;
+  int points = 0;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '.') {
+      ++points;
+    } else {
+      points = 2;
+      break;
+    }
+  }
+  if (!digit || points > 1) {
+    error = "\"" + text + "\" is not a number";
+    return false;
+  }
+  const double value = std::strtod(text.c_str(), nullptr);
+  if (!(value >= 0 && value <= kMaxMargin)) {
+    error = "\"" + text + "\" is not from 0 to " + std::to_string(static_cast<int>(kMaxMargin));
+    return false;
+  }
+  share = value;
+  return true;
+}
+
+bool ParseMargins(const std::string& text, Margins& margins, std::string& error) {
+  double values[4];
+  size_t count = 0, from = 0;
+  for (;;) {
+    const size_t comma = text.find(',', from);
+    const std::string part = text.substr(from, comma == std::string::npos ? comma : comma - from);
+    if (count == 4) {
+      error = "expected one share or four (top,right,bottom,left)";
+      return false;
+    }
+    if (!ParseMargin(part, values[count++], error)) return false;
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (count == 1) {
+    margins = Margins(values[0]);
+  } else if (count == 4) {
+    margins = Margins(values[0], values[1], values[2], values[3]);
+  } else {
+    error = "expected one share or four (top,right,bottom,left)";
+    return false;
+  }
+  return true;
+}
+
+void OutputSize(int32_t cropW, int32_t cropH, const Framing& framing, int32_t& width,
+                int32_t& height) {
+  width = cropW;
+  height = cropH;
+  if (framing.sizeW <= 0 || framing.sizeH <= 0) return;
+  width = framing.sizeW;
+  height = framing.sizeH;
+  if (!framing.noUpscale || (cropW >= framing.sizeW && cropH >= framing.sizeH)) return;
+  // The crop's share of --size on its tighter side; rounding never passes the crop's side.
+  const double f = std::min(static_cast<double>(cropW) / framing.sizeW,
+                            static_cast<double>(cropH) / framing.sizeH);
+  width = std::max<int32_t>(static_cast<int32_t>(std::lround(framing.sizeW * f)), 1);
+  height = std::max<int32_t>(static_cast<int32_t>(std::lround(framing.sizeH * f)), 1);
+}
+
 FaceRect FrameFace(const FaceRect& face, int32_t width, int32_t height, const Framing& framing) {
   int64_t x0 = face.x, y0 = face.y;
   int64_t x1 = int64_t{face.x} + face.width, y1 = int64_t{face.y} + face.height;  // exclusive
 
-  if (framing.margin > 0) {
-    const double m = std::min(framing.margin, kMaxMargin);
-    const int64_t dx = std::llround(m * face.width), dy = std::llround(m * face.height);
-    x0 = std::max<int64_t>(x0 - dx, 0);
-    y0 = std::max<int64_t>(y0 - dy, 0);
-    x1 = std::min<int64_t>(x1 + dx, width);
-    y1 = std::min<int64_t>(y1 + dy, height);
+  const Margins& m = framing.margin;
+  if (m.Any()) {
+    const auto share = [](double value, int32_t side) {
+      return std::llround(std::clamp(value, 0.0, kMaxMargin) * side);
+    };
+    x0 = std::max<int64_t>(x0 - share(m.left, face.width), 0);
+    y0 = std::max<int64_t>(y0 - share(m.top, face.height), 0);
+    x1 = std::min<int64_t>(x1 + share(m.right, face.width), width);
+    y1 = std::min<int64_t>(y1 + share(m.bottom, face.height), height);
   }
 
   int64_t aw = framing.aspectW, ah = framing.aspectH;

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string>
 
+#include "photo/verify.h"
+
 namespace bmpface::photo {
 namespace {
 
@@ -80,12 +82,38 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
         "keep the pixels as stored: do not turn the picture upright by its EXIF orientation");
   }
   if ((which & kFramingOptions) != 0) {
-    app.add_option("--margin", options.framing.margin,
-                   "add F times the face rectangle's width (height) on the left and right (top "
-                   "and bottom), within the picture")
-        ->type_name("F")
-        ->check(CLI::Range(0.0, kMaxMargin));
+    Margins& margins = options.framing.margin;
     app.add_option_function<std::string>(
+           "--margin",
+           [&margins](const std::string& text) {
+             std::string error;
+             if (!ParseMargins(text, margins, error)) throw CLI::ValidationError("--margin", error);
+           },
+           "add F times the rectangle's width (height) on the left and right (top and bottom), "
+           "within the picture; or T,R,B,L: a share for each side, top, right, bottom, left")
+        ->type_name("F|T,R,B,L");
+    // A side's own option wins over --margin: its callback runs after (in the order added).
+    const struct {
+      const char* name;
+      double Margins::*side;
+      const char* help;
+    } sides[] = {{"--margin-top", &Margins::top, "add F times the rectangle's height above it"},
+                 {"--margin-right", &Margins::right, "add F times its width on the right"},
+                 {"--margin-bottom", &Margins::bottom, "add F times its height below it"},
+                 {"--margin-left", &Margins::left, "add F times its width on the left"}};
+    for (const auto& side : sides) {
+      app.add_option_function<std::string>(
+             side.name,
+             [&margins, side = side.side, name = side.name](const std::string& text) {
+               std::string error;
+               if (!ParseMargin(text, margins.*side, error)) {
+                 throw CLI::ValidationError(name, error);
+               }
+             },
+             side.help)
+          ->type_name("F");
+    }
+    CLI::Option* aspect = app.add_option_function<std::string>(
            "--aspect",
            [&options](const std::string& text) {
              if (!ParsePair(text, ':', kMaxAspectTerm, options.framing.aspectW,
@@ -105,8 +133,41 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
                throw CLI::ValidationError("--size", "needs libvips; this bmpface has none");
              }
            },
-           "resize the crop to exactly W x H pixels (Lanczos); implies --aspect W:H")
-        ->type_name("WxH");
+           "resize the crop to exactly W x H pixels (Lanczos); its aspect is W:H, so it "
+           "cannot be given with --aspect")
+        ->type_name("WxH")
+        ->excludes(aspect);
+    app.add_flag("--no-upscale", options.framing.noUpscale,
+                 "with --size: never enlarge the crop; a smaller crop is written at the largest "
+                 "size of W:H it holds");
+  }
+  if ((which & kVerifyOptions) != 0) {
+    app.add_flag_callback(
+        "--verify",
+        [&options] {
+          std::string error;
+          if (!VerifierAvailable(error)) throw CLI::ValidationError("--verify", error);
+          options.verify = true;
+        },
+        "confirm the chosen region with a face detector: a region without a frontal face ends "
+        "as 'unverified' (one picture's exit status 5; batch copies it to --reject)");
+    app.add_option_function<std::string>(
+           "--frame",
+           [&options](const std::string& word) {
+             if (word == "rule") {
+               options.framing.from = FrameFrom::kRule;
+             } else if (word == "region") {
+               options.framing.from = FrameFrom::kRegion;
+             } else if (word == "face") {
+               if (!options.verify) throw CLI::ValidationError("--frame", "face needs --verify");
+               options.framing.from = FrameFrom::kFace;
+             } else {
+               throw CLI::ValidationError("--frame", "expected rule, region or face");
+             }
+           },
+           "frame from: rule (the face rectangle, default), region (the chosen skin region's "
+           "box) or face (the face --verify found); margins, aspect and size apply after")
+        ->type_name("rule|region|face");
   }
   if ((which & kOutputOptions) != 0) {
     app.add_option_function<std::string>(

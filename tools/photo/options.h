@@ -13,7 +13,8 @@ enum OptionSet : unsigned {
   kOrientOption = 1,    // --no-orient
   kFramingOptions = 2,  // --margin, --aspect, --size
   kOutputOptions = 4,   // --format, --quality
-  kAllPhotoOptions = 7,
+  kVerifyOptions = 8,   // --verify, --frame
+  kAllPhotoOptions = 15,
 };
 
 // Adds an option whose value is a whole number from `min` to `max`, written in decimal digits and
@@ -30,7 +31,8 @@ void CheckOutputSize(const PhotoOptions& options, Format format);
 
 // Adds the options to `app`, parsed into `options`: a value out of range or of the wrong form is a
 // command-line error. In a build without libvips, --size and --format with a format other than BMP
-// are refused as such. --max-pixels is always added.
+// are refused as such; --verify without the face detector's module, likewise. --max-pixels and
+// --timeout are always added.
 void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which = kAllPhotoOptions);
 
 }  // namespace bmpface::photo

@@ -16,6 +16,7 @@
 #include "photo/backend.h"
 #include "photo/bmp_other.h"
 #include "photo/limits.h"
+#include "photo/verify.h"
 #include "platform/platform.h"
 
 namespace bmpface::photo {
@@ -372,10 +373,10 @@ bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const Photo
   in.bytesPerPixel = crop.bytesPerPixel;
   in.rowStride = static_cast<size_t>(crop.rowStride);
   in.alpha = info.alpha;
-  if (format == Format::kBMP &&
-      (f.sizeW == 0 || (f.sizeW == crop.width && f.sizeH == crop.height))) {
-    return BMPFileBytes(crop, bytes, error);
-  }
+  int32_t outW = 0, outH = 0;
+  OutputSize(crop.width, crop.height, f, outW, outH);
+  const bool resized = outW != crop.width || outH != crop.height;
+  if (format == Format::kBMP && !resized) return BMPFileBytes(crop, bytes, error);
   const Backend* backend = LoadBackend(error);
   if (backend == nullptr) {
     error = (format == Format::kBMP ? std::string("--size") : std::string(FormatName(format))) +
@@ -386,18 +387,18 @@ bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const Photo
     EncodeRequest request;
     request.format = format;
     request.quality = options.quality > 0 ? options.quality : kDefaultQuality;
-    request.sizeW = f.sizeW;
-    request.sizeH = f.sizeH;
+    request.sizeW = resized ? outW : 0;
+    request.sizeH = resized ? outH : 0;
     request.icc = &info.icc;
     return backend->encode(in, request, bytes, error);
   }
   // A BMP of another size: resized through libvips, written in the library's layout, the fourth
   // byte of a 32-bit picture kept.
-  BMPImage resized{};
-  if (!backend->resize(in, f.sizeW, f.sizeH, PlatformMalloc, &resized.pixels, error)) return false;
-  DescribePackedPicture(resized, f.sizeW, f.sizeH, crop.bytesPerPixel);
-  const bool ok = BMPFileBytes(resized, bytes, error);
-  FreeBMP(resized);
+  BMPImage sized{};
+  if (!backend->resize(in, outW, outH, PlatformMalloc, &sized.pixels, error)) return false;
+  DescribePackedPicture(sized, outW, outH, crop.bytesPerPixel);
+  const bool ok = BMPFileBytes(sized, bytes, error);
+  FreeBMP(sized);
   return ok;
 }
 
@@ -420,9 +421,22 @@ int PhotoLoadHook(void* context, const char* input, BMPImage& image, const RowSi
 
 int PhotoFaceHook(void* context, const BMPImage& source, FaceRect& rect) {
   PhotoRequest& request = *static_cast<PhotoRequest*>(context);
+  const PhotoOptions& options = *request.options;
   request.face = rect;
-  if (request.options->framing.Any()) {
-    rect = FrameFace(rect, source.width, source.height, request.options->framing);
+  if (options.verify) {
+    const int found = VerifyRegion(source, request.facts.chosen, request.verifiedFace,
+                                   request.error);
+    request.verified = found == 1;
+    if (!request.verified) return kFaceNotConfirmed;
+  }
+  if (options.framing.Any()) {
+    const SkinRegion& r = request.facts.chosen;
+    const FaceRect region{r.minX, r.minY, r.maxX - r.minX + 1, r.maxY - r.minY + 1};
+    const FrameFrom from = options.framing.from;
+    const FaceRect& base = from == FrameFrom::kRegion ? region
+                           : from == FrameFrom::kFace ? request.verifiedFace
+                                                      : rect;
+    rect = FrameFace(base, source.width, source.height, options.framing);
   }
   return request.stopAfterFace ? 0 : 1;
 }
@@ -444,6 +458,7 @@ int PhotoSaveHook(void* context, const char* output, const BMPImage& crop) {
 RequestHooks PhotoHooks(PhotoRequest& request) {
   RequestHooks hooks{};
   hooks.context = &request;
+  hooks.facts = &request.facts;
   hooks.load = PhotoLoadHook;
   hooks.face = PhotoFaceHook;
   hooks.save = PhotoSaveHook;

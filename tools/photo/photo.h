@@ -32,7 +32,8 @@ struct PhotoOptions {
   bool orient = true;                // --no-orient: keep the pixels as stored
   Format format = Format::kUnknown;  // --format; unknown: by the output's name, else the input's
   int quality = 0;                   // --quality 1..100 for lossy formats; 0: kDefaultQuality
-  Framing framing;                   // --margin, --aspect, --size
+  Framing framing;                   // --margin, --aspect, --size, --no-upscale, --frame
+  bool verify = false;               // --verify: a face detector confirms the chosen region
   uint64_t maxPixels = kDefaultMaxPixels;  // --max-pixels: refuse pictures that declare more;
                                            // 0: only the library's 32-bit bounds
   int timeout = 0;                         // --timeout: seconds a picture may take to decode
@@ -107,10 +108,15 @@ struct PhotoRequest {
   bool stopAfterFace = false;  // --detect, explain: end with the (framed) rectangle
   PhotoInfo info;
   FaceRect face{};    // the rectangle the search found, before framing
+  SearchFacts facts{};  // the search's choice (PhotoHooks has the request fill it)
+  bool verified = false;  // --verify found a face in the chosen region: `verifiedFace`
+  FaceRect verifiedFace{};
   std::string error;  // why the load or the save failed
 };
 
-// The hooks for RunRequest with `request` as context: load through LoadPhoto; frame the face;
+// The hooks for RunRequest with `request` as context: load through LoadPhoto; with --verify, end
+// the request as unverified unless the face detector finds a face in the chosen region; frame the
+// face (from the rectangle, the region or the verified face);
 // stop there when asked; save through EncodeCrop and WriteFileBytes unless the library's SaveBMP
 // writes the same file. `search` is left null for the caller.
 RequestHooks PhotoHooks(PhotoRequest& request);

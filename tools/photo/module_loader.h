@@ -1,0 +1,28 @@
+// Loading the command's optional modules (bmpface-vips.so for libvips, bmpface-verify.so for
+// --verify's face detector): where they may be, and how they are opened. One search for all, so
+// that every module is held to the same rules.
+#ifndef BMPFACE_TOOLS_PHOTO_MODULE_LOADER_H_
+#define BMPFACE_TOOLS_PHOTO_MODULE_LOADER_H_
+
+#include <functional>
+#include <string>
+
+namespace bmpface::photo {
+
+// Opens the module file `name` from the first place that holds one this program takes:
+//   - beside the program, only when the program runs from the build tree it was made in (an
+//     installed program never takes a library from its own folder);
+//   - LIBDIR/bmpface relative to the program, then at the configured prefix;
+//   - built with BMPFACE_MODULE_BESIDE_CODE (a Python extension): beside the shared object that
+//     holds this code, instead of all of the above but the configured prefix.
+// Each is opened with every symbol bound at once (a library that lacks one is refused here, not in
+// the middle of a picture), and its `symbol` handed to `accept`, which calls it and returns "" to
+// take the module or why not (another build). Returns false with `why` saying what went wrong
+// (`what` names the module there: "the libvips module").
+// A module taken stays loaded for the life of the process.
+bool LoadModule(const char* name, const char* what, const char* symbol,
+                const std::function<std::string(void* entry)>& accept, std::string& why);
+
+}  // namespace bmpface::photo
+
+#endif  // BMPFACE_TOOLS_PHOTO_MODULE_LOADER_H_
