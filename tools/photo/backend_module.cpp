@@ -14,12 +14,18 @@
 #endif
 
 namespace bmpface::photo {
+#ifdef BMPFACE_MODULE_BESIDE_CODE
+std::string CodeFolder();  // code_folder.cpp
+#endif
 namespace {
 
 constexpr const char* kModuleName = "bmpface-vips.so";
 
 // The folder of the running program, or empty when it cannot be told.
 std::string ProgramFolder() {
+#ifdef BMPFACE_MODULE_BESIDE_CODE
+  return CodeFolder();  // the shared object that holds this code instead (the Python extension)
+#endif
   char path[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return "";
