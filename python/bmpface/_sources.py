@@ -56,14 +56,17 @@ def _read_all(stream: Any) -> Union[bytes, memoryview]:
 # as PNG (TIFF for CMYK), then read like any picture's contents.
 _AS_ARRAY = {"L", "RGB", "RGBA"}
 _THROUGH_FILE = {"LA": "PNG", "P": "PNG", "PA": "PNG", "I;16": "PNG", "I;16B": "PNG",
-                 "I;16L": "PNG", "CMYK": "TIFF", "1": "PNG"}
+                 "I;16L": "PNG", "I": "PNG", "CMYK": "TIFF", "1": "PNG"}
 _ORIENTATION = 0x0112  # the EXIF tag
 _BY_PILLOW = {"YCbCr": "RGB", "RGBX": "RGB", "RGBa": "RGBA", "La": "LA"}
 
 
 def from_pil(image: Any, orient: bool) -> Sorted:
     from PIL import ImageOps
-    if orient and image.getexif().get(_ORIENTATION, 1) not in (None, 1):
+    image.load()  # the size and the pixels as loaded (a reader may turn them while loading)
+    # Pillow 9's TIFF reader turns the pixels itself while loading (and keeps the tag).
+    turned = getattr(image, "_tile_orientation", None)
+    if orient and not turned and image.getexif().get(_ORIENTATION, 1) not in (None, 1):
         image = ImageOps.exif_transpose(image)
     mode = image.mode
     if mode in _BY_PILLOW:
