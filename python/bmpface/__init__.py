@@ -37,6 +37,7 @@ import os
 from typing import Any, List, Literal, NamedTuple, Optional, Tuple, Union, overload
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _bmpface, _sources
 from ._bmpface import EXTRACT_FAILED, LOAD_FAILED, NO_FACE, OK, SAVE_FAILED
@@ -135,7 +136,7 @@ def detect(source: Source, order: Order = "rgb", *, orient: bool = True, margin:
 @overload
 def crop(source: Source, order: Order = ..., *, orient: bool = ..., margin: float = ...,
          aspect: Pair = ..., size: Pair = ..., as_pil: Literal[False] = ...,
-         verify: None = ..., frame: None = ...) -> Optional[np.ndarray]: ...
+         verify: None = ..., frame: None = ...) -> Optional[npt.NDArray[np.uint8]]: ...
 @overload
 def crop(source: Source, order: Order = ..., *, orient: bool = ..., margin: float = ...,
          aspect: Pair = ..., size: Pair = ..., as_pil: Literal[True],
@@ -188,7 +189,8 @@ def regions(source: Source, order: Order = "rgb", *, min_side: int = 30,
     when there is no face."""
     seen = _call(_bmpface.regions, source, order, orient)
     chosen = max((i for i, r in enumerate(seen) if r[7]), default=-1)
-    return [Region(*r[:7], i == chosen) for i, r in enumerate(seen)
+    return [Region(r[0], r[1], r[2], r[3], r[4], r[5], r[6], i == chosen)
+            for i, r in enumerate(seen)
             if r[2] >= min_side and r[3] >= min_side]
 
 

@@ -55,9 +55,9 @@ def load_error(reason: str, filename: Name) -> LoadError:
     if code is None:
         reason = _PLAINER.get(reason, reason) + _HINTS.get(reason, "")
     if code is None:  # no system reason: the message alone, naming the file
-        error = LoadError(reason if filename is None else "%s: %s" % (os.fsdecode(filename), reason))
-        error.filename = filename
-        return error
+        plain = LoadError(reason if filename is None else "%s: %s" % (os.fsdecode(filename), reason))
+        plain.filename = filename
+        return plain
     kind: Type[LoadError] = _BY_ERRNO.get(code, LoadError)
     return kind(code, reason, filename) if filename is not None else kind(code, reason)
 

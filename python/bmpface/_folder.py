@@ -94,8 +94,12 @@ def crop_folder(photos: Folder, faces: Folder, *, jobs: Optional[int] = None,
         target = pathlib.Path(faces, source.relative_to(photos))
         targets.append(target.with_suffix("." + format) if format else target)
     bar = _progress(len(sources), progress)
-    opened = open(report, "w", encoding="utf-8") if isinstance(report, (str, os.PathLike)) else None
-    lines = opened or report
+    opened: Optional[IO[str]] = None
+    lines: Optional[IO[str]]
+    if isinstance(report, (str, os.PathLike)):
+        opened = lines = open(report, "w", encoding="utf-8")
+    else:
+        lines = report
     counts = {"done": 0, "no_face": 0, "failed": 0, "skipped": 0}
 
     def run(pair: Tuple[pathlib.Path, pathlib.Path]) -> Tuple[str, str]:
