@@ -120,6 +120,8 @@ def test_extract_results_errors_and_files(tmp_path, bgr, export):
         (SAMPLE, tmp_path / "face.jpeg", FACE, b"\xff\xd8"),
         (tmp_path / "absent.bmp", tmp_path / "out.bmp", (bmpface.MissingFileError, errno.ENOENT), None),
         (tmp_path, tmp_path / "out.bmp", (bmpface.LoadError, errno.EISDIR), None),
+        (tmp_path / os.fsdecode(b"caf\xe9.jpg"), tmp_path / "out.bmp",
+         (bmpface.MissingFileError, errno.ENOENT), None),  # a name that is not UTF-8
         (tmp_path / "dark.bmp", tmp_path / "out.bmp", None, None),
         (SAMPLE, tmp_path / "no" / "out.bmp", (bmpface.SaveError, errno.ENOENT), None),
     ]
@@ -128,6 +130,7 @@ def test_extract_results_errors_and_files(tmp_path, bgr, export):
             with pytest.raises(result[0]) as raised:
                 bmpface.extract(input, output)
             assert raised.value.errno == result[1], (input, output)
+            assert os.strerror(result[1]) in str(raised.value)
             named = input if result[0] is not bmpface.SaveError else output
             assert raised.value.filename == os.fspath(named)
             assert isinstance(raised.value, (OSError, bmpface.Error))
