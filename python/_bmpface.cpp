@@ -317,6 +317,13 @@ py::object Crop(const py::object& source, int kind, bool bgr, const PhotoOptions
 // the command writes it. The (framed) rectangle, or None without a face (nothing written).
 py::object Extract(const py::object& source, int kind, bool bgr, const PhotoOptions& options,
                    const std::string& output) {
+  // Where the command, built without libvips, writes a BMP whatever the name, Python says so.
+  const photo::Format asked =
+      options.format != photo::Format::kUnknown ? options.format : photo::FormatOfName(output);
+  if (photo::NeedsVips(asked) && !photo::BuiltWithVips()) {
+    throw py::value_error(std::string(photo::FormatName(asked)) +
+                          " needs libvips, and this bmpface was built without it: write .bmp");
+  }
   const Picture p(source, kind, bgr, options);
   FaceRect rect{};
   if (!FindFace(p, options, rect)) return py::none();

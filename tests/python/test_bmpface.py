@@ -125,6 +125,10 @@ def test_extract_results_errors_and_files(tmp_path, bgr, export):
         (tmp_path / "dark.bmp", tmp_path / "out.bmp", None, None),
         (SAMPLE, tmp_path / "no" / "out.bmp", (bmpface.SaveError, errno.ENOENT), None),
     ]
+    if not bmpface._bmpface.HAVE_VIPS:  # BMP only: other formats are refused
+        cases = [c for c in cases if c[3] != b"\x89PNG" and c[3] != b"\xff\xd8"]
+        with pytest.raises(ValueError, match="libvips"):
+            bmpface.extract(SAMPLE, tmp_path / "face.png")
     for input, output, result, head in cases:
         if type(result) is tuple:  # an exception (a Rect is a result)
             with pytest.raises(result[0]) as raised:
@@ -194,6 +198,11 @@ def test_every_memory_layout_gives_the_same_answers(bgr):
         ("mirrored", bgr[:, ::-1]),
         ("read-only", np.frombuffer(bgr.tobytes(), np.uint8).reshape(bgr.shape)),
     ]
+    # A grey picture, 2-D: read as three equal channels.
+    grey = bgr[..., 2]
+    for order in ("bgr", "rgb"):
+        assert bmpface.regions(grey, order, min_side=1) == bmpface.regions(
+            np.dstack([grey] * 3), order, min_side=1)
     for name, view in layouts:
         packed = np.ascontiguousarray(view)
         for order in ("bgr", "rgb"):
