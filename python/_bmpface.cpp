@@ -135,7 +135,8 @@ class Picture {
     photo::DescribePackedPicture(image_, width, height, static_cast<int32_t>(c));
     info_.alpha = c == 4;
     // A grey array is read as three equal channels: the same byte three times, no stride.
-    const py::ssize_t s0 = array.strides(0), s1 = array.strides(1), s2 = grey ? 0 : array.strides(2);
+    const py::ssize_t s0 = array.strides(0), s1 = array.strides(1);
+    const py::ssize_t s2 = grey ? 0 : array.strides(2);
     const auto* base = static_cast<const uint8_t*>(buffer_.ptr);
     if (bgr && !grey && s2 == 1 && s1 == c && s0 >= w * c && s0 <= INT32_MAX &&
         (h - 1) * s0 + w * c <= INT32_MAX) {
@@ -206,7 +207,8 @@ PhotoOptions MakeOptions(bool orient, double margin, const std::string& aspect,
     throw py::value_error(text);
   }
   f.margin = margin;
-  if (!aspect.empty() && !photo::ParsePair(aspect, ':', photo::kMaxAspectTerm, f.aspectW, f.aspectH)) {
+  if (!aspect.empty() &&
+      !photo::ParsePair(aspect, ':', photo::kMaxAspectTerm, f.aspectW, f.aspectH)) {
     throw py::value_error("aspect must be W:H or (W, H), such as \"35:45\", got " + aspect);
   }
   if (!size.empty() && !photo::ParsePair(size, 'x', photo::kMaxSide, f.sizeW, f.sizeH)) {

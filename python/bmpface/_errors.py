@@ -55,7 +55,8 @@ def load_error(reason: str, filename: Name) -> LoadError:
     if code is None:
         reason = _PLAINER.get(reason, reason) + _HINTS.get(reason, "")
     if code is None:  # no system reason: the message alone, naming the file
-        plain = LoadError(reason if filename is None else "%s: %s" % (os.fsdecode(filename), reason))
+        named = reason if filename is None else "%s: %s" % (os.fsdecode(filename), reason)
+        plain = LoadError(named)
         plain.filename = filename
         return plain
     kind: Type[LoadError] = _BY_ERRNO.get(code, LoadError)

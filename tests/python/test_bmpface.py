@@ -118,7 +118,8 @@ def test_extract_results_errors_and_files(tmp_path, bgr, export):
         (SAMPLE.read_bytes(), os.fsencode(tmp_path / "face-bytes.bmp"), FACE, b"BM"),
         (SAMPLE, tmp_path / "face.png", FACE, b"\x89PNG"),
         (SAMPLE, tmp_path / "face.jpeg", FACE, b"\xff\xd8"),
-        (tmp_path / "absent.bmp", tmp_path / "out.bmp", (bmpface.MissingFileError, errno.ENOENT), None),
+        (tmp_path / "absent.bmp", tmp_path / "out.bmp", (bmpface.MissingFileError, errno.ENOENT),
+         None),
         (tmp_path, tmp_path / "out.bmp", (bmpface.LoadError, errno.EISDIR), None),
         (tmp_path / os.fsdecode(b"caf\xe9.jpg"), tmp_path / "out.bmp",
          (bmpface.MissingFileError, errno.ENOENT), None),  # a name that is not UTF-8

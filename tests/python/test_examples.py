@@ -19,19 +19,20 @@ import bmpface
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "examples" / "hopper.bmp"
 
+SUMMARY = "7 pictures: 3 done, 1 no face, 3 failed, 0 skipped"
 EXAMPLES = [  # program, the crops' suffix for (a BMP, a JPEG), its summary, a module it needs
-    (["examples/crop_folder_futures.py"], (".bmp", ".jpg"),
-     "7 pictures: 3 done, 1 no face, 3 failed, 0 skipped", None),
-    (["-m", "bmpface"], (".bmp", ".jpg"), "7 pictures: 3 done, 1 no face, 3 failed, 0 skipped", None),
-    (["examples/crop_folder_dask.py"], (".png", ".png"), "3 cropped, 1 without a face, 3 unreadable",
-     "distributed"),
+    (["examples/crop_folder_futures.py"], (".bmp", ".jpg"), SUMMARY, None),
+    (["-m", "bmpface"], (".bmp", ".jpg"), SUMMARY, None),
+    (["examples/crop_folder_dask.py"], (".png", ".png"),
+     "3 cropped, 1 without a face, 3 unreadable", "distributed"),
 ]
 
 
 def png_bomb(side):
     """A PNG that declares side x side pixels in a few kilobytes."""
     def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+        check = struct.pack(">I", zlib.crc32(kind + data))
+        return struct.pack(">I", len(data)) + kind + data + check
     header = struct.pack(">IIBBBBB", side, side, 8, 0, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
             chunk(b"IDAT", zlib.compress(bytes((side + 1) * 64), 9)) + chunk(b"IEND", b""))
