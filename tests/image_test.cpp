@@ -447,7 +447,8 @@ TEST(ExtractFaceRegion, RefusesRectanglesWithoutAreaOrBeyondRange) {
 // calloc (or grows through realloc) must hold zeros (its old contents) and nothing of the last
 // user's, whatever its size against the kept block's.
 TEST(PlatformMemory, KeptBlocksComeBackZeroedForCalloc) {
-  const size_t sizes[] = {size_t{5} << 20, size_t{36} << 20, size_t{40} << 20, size_t{5} << 20};
+  const size_t sizes[] = {size_t{1} << 20,  size_t{5} << 20, size_t{36} << 20,
+                          size_t{40} << 20, size_t{5} << 20, size_t{300} << 10};
   for (const size_t size : sizes) {
     SCOPED_TRACE(size);
     auto* used = static_cast<uint8_t*>(PlatformMalloc(size));
