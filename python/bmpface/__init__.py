@@ -113,12 +113,18 @@ def _call(function: Any, source: Source, order: str, orient: bool, margin: float
           extra: Tuple[Any, ...] = ()) -> Any:
     bgr = _bgr(order)
     (held, kind, name), orient = _sources.sort(source, orient)
+    # A Pillow image's pixels are red first whatever `order` asks of the result.
+    swap = bgr and kind == _bmpface.ARRAY and held is not source
     options = _bmpface.Options(orient, float(margin), _pair(aspect, ":", "aspect"),
                                _pair(size, "x", "size"), fmt, quality)
     try:
-        return function(held, kind, bgr, options, *extra)
+        found = function(held, kind, bgr and not swap, options, *extra)
     except _bmpface.LoadFailure as error:
         raise load_error(str(error), name) from None
+    if swap and function is _bmpface.crop and found is not None:
+        pixels, alpha = found
+        found = pixels[..., [2, 1, 0, 3][:pixels.shape[2]]], alpha
+    return found
 
 
 def detect(source: Source, order: Order = "rgb", *, orient: bool = True, margin: float = 0.0,

@@ -182,6 +182,9 @@ def test_bad_sources_raise(tmp_path):
                 call(source, order)
     with pytest.raises(ValueError):
         bmpface.extract(SAMPLE, "out\0.bmp")
+    for reserved in ({"verify": True}, {"frame": "face"}):  # until they are wired
+        with pytest.raises(NotImplementedError):
+            bmpface.detect(SAMPLE, **reserved)
 
 
 def test_every_memory_layout_gives_the_same_answers(bgr):

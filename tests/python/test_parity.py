@@ -123,9 +123,11 @@ def test_pillow_modes_as_the_command(tmp_path, mode, make, kind):
     with Image.open(picture) as reread:  # the pixels the file holds (JPEG is lossy)
         reread.load()
     expected = command_rect(picture)
-    assert bmpface.detect(reread) == expected, mode
+    assert bmpface.detect(reread) == expected == bmpface.detect(reread, "bgr"), mode
     if expected is not None:
         assert bmpface.crop(reread, as_pil=True).mode == ("RGBA" if "A" in mode else "RGB")
+        rgb, bgr = bmpface.crop(reread), bmpface.crop(reread, "bgr")
+        assert np.array_equal(rgb[..., :3], bgr[..., 2::-1]), mode
 
 
 def test_modes_without_a_reading_say_how_to_convert():
