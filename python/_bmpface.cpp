@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -407,6 +408,14 @@ PYBIND11_MODULE(_bmpface, m) {
   m.attr("PATH") = static_cast<int>(kPath);
   m.attr("CONTENTS") = static_cast<int>(kContents);
   m.attr("ARRAY") = static_cast<int>(kArray);
+  // Memory that runs out anywhere in a call says so in words, not as "std::bad_alloc".
+  py::register_exception_translator([](std::exception_ptr raised) {
+    try {
+      if (raised) std::rethrow_exception(raised);
+    } catch (const std::bad_alloc&) {
+      PyErr_SetString(PyExc_MemoryError, "out of memory");
+    }
+  });
   py::register_exception<LoadFailure>(m, "LoadFailure", PyExc_OSError);
   saveFailure = py::exception<SaveFailureTag>(m, "SaveFailure", PyExc_OSError).release();
   py::class_<PhotoOptions>(m, "Options")
