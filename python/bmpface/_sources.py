@@ -31,6 +31,8 @@ def sort(source: Any, orient: bool) -> Tuple[Sorted, bool]:
     if isinstance(source, (str, os.PathLike)):
         return (path_bytes(source), _bmpface.PATH, os.fspath(source)), orient
     if isinstance(source, (bytes, bytearray, memoryview)):
+        if isinstance(source, memoryview) and not source.c_contiguous:
+            source = source.tobytes()  # the bytes in order, for a view with gaps
         return (source, _bmpface.CONTENTS, None), orient
     image = sys.modules.get("PIL.Image")
     if image is not None and isinstance(source, image.Image):
