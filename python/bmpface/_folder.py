@@ -7,7 +7,7 @@ import os
 import pathlib
 import sys
 import tempfile
-from typing import IO, Any, Iterator, List, NamedTuple, Optional, Tuple, Union
+from typing import IO, Any, Dict, Iterator, List, NamedTuple, Optional, Tuple, Union
 
 from . import _bmpface
 
@@ -41,8 +41,12 @@ def pictures(folder: Folder) -> Iterator[pathlib.Path]:
                 yield pathlib.Path(root, name)
 
 
-def _one(source: pathlib.Path, target: pathlib.Path, options: Any) -> Tuple[str, str]:
-    """Crops one picture; (the report's word, the reason for a failure). Never raises for the
+Outcome = Tuple[str, str, Optional[Tuple[int, int, int, int]]]
+
+
+def _one(source: pathlib.Path, target: pathlib.Path, options: Any) -> Outcome:
+    """Crops one picture; (the report's word, the reason for a failure, the rectangle written).
+    Never raises for the
     picture's own faults, and never leaves a partial crop: the temporary file is renamed only
     once written whole, and removed otherwise."""
     from . import Error, LoadError, SaveError, extract
@@ -52,16 +56,17 @@ def _one(source: pathlib.Path, target: pathlib.Path, options: Any) -> Tuple[str,
                                          suffix=".part" + target.suffix, dir=target.parent)
     os.close(handle)
     try:
-        if extract(source, temporary, **options) is None:
-            return "no_face", ""
+        rect = extract(source, temporary, **options)
+        if rect is None:
+            return "no_face", "", None
         os.replace(temporary, target)
-        return "done", ""
+        return "done", "", (rect.x, rect.y, rect.width, rect.height)
     except SaveError as error:
-        return "save_failed", str(error)
+        return "save_failed", str(error), None
     except LoadError as error:
-        return "load_failed", str(error)
+        return "load_failed", str(error), None
     except (Error, MemoryError, ValueError) as error:
-        return "failed", str(error)
+        return "failed", str(error), None
     finally:
         if os.path.exists(temporary):
             os.remove(temporary)
@@ -85,8 +90,9 @@ def crop_folder(photos: Folder, faces: Folder, *, jobs: Optional[int] = None,
     (``photos/2019/a.jpg`` gives ``faces/2019/a.jpg``, or ``a.png`` with ``format="png"``), on
     ``jobs`` threads (default: the cores). ``options`` are ``extract``'s (``margin``, ``aspect``,
     ``size``, ``quality``, ``orient``). With ``resume``, pictures whose crop exists are skipped.
-    ``report`` (a path or a text file) gets one JSON line per picture: path, status (done,
-    no_face, load_failed, save_failed, skipped), output, error. A progress bar shows on a
+    ``report`` (a path or a text file) gets one JSON line per picture as ``bmpface batch
+    --report`` writes them: path, status (done, no_face, load_failed, save_failed, skipped), the
+    rectangle, output, error. A progress bar shows on a
     terminal where tqdm is installed (``progress=False`` hides it). Returns the counts."""
     sources: List[pathlib.Path] = list(pictures(photos))
     targets = []
@@ -102,22 +108,26 @@ def crop_folder(photos: Folder, faces: Folder, *, jobs: Optional[int] = None,
         lines = report
     counts = {"done": 0, "no_face": 0, "failed": 0, "skipped": 0}
 
-    def run(pair: Tuple[pathlib.Path, pathlib.Path]) -> Tuple[str, str]:
+    def run(pair: Tuple[pathlib.Path, pathlib.Path]) -> Outcome:
         if resume and pair[1].exists():
-            return "skipped", ""
+            return "skipped", "", None
         return _one(pair[0], pair[1], dict(options, format=format))
 
     try:
         with concurrent.futures.ThreadPoolExecutor(max_workers=jobs or os.cpu_count()) as pool:
-            for (source, target), (word, reason) in zip(zip(sources, targets),
-                                                         pool.map(run, zip(sources, targets))):
+            for (source, target), (word, reason, rect) in zip(
+                    zip(sources, targets), pool.map(run, zip(sources, targets))):
                 counts[word if word in counts else "failed"] += 1  # load and save failures too
                 if reason:
                     print("bmpface: %s: %s" % (source, reason), file=sys.stderr)
-                if lines is not None:
-                    lines.write(json.dumps({"path": str(source), "status": word,
-                                            "output": str(target) if word == "done" else None,
-                                            "error": reason or None}) + "\n")
+                if lines is not None:  # as bmpface batch --report writes them
+                    line: Dict[str, Any] = {"path": str(source), "status": word}
+                    if rect is not None:
+                        line.update(zip(("x", "y", "width", "height"), rect))
+                    line["output"] = str(target) if word in ("done", "skipped") else None
+                    if reason:
+                        line["error"] = reason
+                    lines.write(json.dumps(line, separators=(",", ":")) + "\n")
                 if bar is not None:
                     bar.update()
     finally:

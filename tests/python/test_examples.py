@@ -101,8 +101,12 @@ def test_crop_folder_resumes_and_reports(tmp_path):
     again = bmpface.crop_folder(photos, faces, format=kind, resume=True, report=report,
                                 progress=False)
     assert tuple(again) == (1, 1, 0, 1) and str(again).startswith("3 pictures: 1 done")
-    lines = [line for line in report.read_text().splitlines()]
-    assert sorted(line.split('"status": "')[1].split('"')[0] for line in lines) == [
-        "done", "no_face", "skipped"]
+    lines = sorted(report.read_text().splitlines())
+    assert lines == sorted([
+        '{"path":"%s","status":"done","x":72,"y":0,"width":332,"height":369,"output":"%s"}' % (
+            photos / "a.bmp", faces / ("a." + kind)),
+        '{"path":"%s","status":"no_face","output":null}' % (photos / "dark.bmp"),
+        '{"path":"%s","status":"skipped","output":"%s"}' % (photos / "2019" / "b.bmp",
+                                                            faces / "2019" / ("b." + kind))])
     with Image.open(faces / ("a." + kind)) as written:
         assert written.format == kind.upper() and written.size == (332, 369)
