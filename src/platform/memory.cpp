@@ -77,7 +77,7 @@ constexpr size_t kSmallPage = 4096;
 // with their huge pages, and the heap blocks that would be populated again (a grid of a large
 // picture), so that a request in a steady stream makes no system call for memory. What a thread
 // keeps is bounded, and given back when the thread ends.
-constexpr size_t kMostKept = size_t{256} << 20;  // bytes a thread keeps at most, of each kind
+constexpr size_t kMostKept = size_t{128} << 20;  // bytes a thread keeps at most, of each kind
 
 template <int kSlots>
 class KeptBlocks {
