@@ -1,6 +1,9 @@
 """Builds the extension of the Python package with the project's own CMake build, so that it gets
-the library's sources and floating-point flags from the one place they are written."""
+the library's sources and floating-point flags from the one place they are written, and puts the
+libvips module bmpface-vips.so beside it in the package. The version is the project's, read from
+CMakeLists.txt, where it is written once."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -11,22 +14,33 @@ from setuptools.command.build_ext import build_ext
 ROOT = os.path.dirname(os.path.abspath(__file__))
 
 
+def project_version():
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        return re.search(r"project\(bmpface VERSION ([0-9.]+)", cmake.read()).group(1)
+
+
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build = os.path.join(os.path.abspath(self.build_temp), "cmake")
         package = os.path.join(build, "package")
+        # The tools' photo layer is part of the extension; their tests are not built.
         subprocess.check_call([
             "cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-            "-DBMPFACE_BUILD_TESTS=OFF", "-DBMPFACE_BUILD_TOOLS=OFF",
+            "-DBMPFACE_BUILD_TESTS=OFF", "-DBMPFACE_BUILD_TOOLS=ON",
             "-DBMPFACE_BUILD_PYTHON=ON", "-DBMPFACE_REQUIRE_PYTHON=ON",
             "-DPYTHON_EXECUTABLE=" + sys.executable, "-DBMPFACE_PYTHON_DIR=" + package])
         subprocess.check_call(["cmake", "--build", build, "--target", "bmpface_python",
                                "-j", str(os.cpu_count() or 1)])
-        built = os.path.join(package, "bmpface", os.path.basename(self.get_ext_filename(ext.name)))
-        os.makedirs(os.path.dirname(self.get_ext_fullpath(ext.name)), exist_ok=True)
-        shutil.copyfile(built, self.get_ext_fullpath(ext.name))
+        built = os.path.join(package, "bmpface")
+        target = os.path.dirname(self.get_ext_fullpath(ext.name))
+        os.makedirs(target, exist_ok=True)
+        shutil.copyfile(os.path.join(built, os.path.basename(self.get_ext_filename(ext.name))),
+                        self.get_ext_fullpath(ext.name))
+        module = os.path.join(built, "bmpface-vips.so")
+        if os.path.exists(module):  # absent from a build without libvips
+            shutil.copyfile(module, os.path.join(target, "bmpface-vips.so"))
 
 
 # setuptools keeps its own folder, apart from the CMake build folder build/ of the scripts.
-setup(ext_modules=[Extension("bmpface._bmpface", sources=[])], cmdclass={"build_ext": CMakeBuild},
-      options={"build": {"build_base": "build-python"}})
+setup(version=project_version(), ext_modules=[Extension("bmpface._bmpface", sources=[])],
+      cmdclass={"build_ext": CMakeBuild}, options={"build": {"build_base": "build-python"}})

@@ -1,42 +1,45 @@
 #!/usr/bin/env python3
 """Crops the faces of a folder of pictures with Dask: on a LocalCluster of this machine, or with
-the same code on a cluster whose scheduler is named. Pictures are read with Pillow in any format
-it knows (JPEG, PNG, BMP ...), cropped as NumPy arrays and written as PNG files.
+the same code on a cluster whose scheduler is named. bmpface reads every picture (any format it
+reads, upright by its EXIF orientation) and writes each face as a PNG file.
 
     python3 examples/crop_folder_dask.py PHOTOS FACES [--scheduler tcp://HOST:8786]
 
 On a cluster every worker must see PHOTOS and FACES at the same paths (a shared file system) and
-have bmpface, NumPy and Pillow installed. A picture keeps its place below the folder:
-PHOTOS/2019/a.jpg gives FACES/2019/a.png. Prints a line for each picture without a face or that
-could not be read, then a summary. Exit status: 0 when every picture was read, 1 otherwise.
+have bmpface installed. A picture keeps its place below the folder: PHOTOS/2019/a.jpg gives
+FACES/2019/a.png, written to a temporary file and renamed when whole. A picture that cannot be
+read (corrupt, truncated, too large) is named and counted, and the others go on. Prints a
+summary. Exit status: 0 when every picture was read, 1 otherwise.
 """
 import argparse
+import os
 import pathlib
 import sys
+import tempfile
 
-import numpy as np
 from dask.distributed import Client, LocalCluster
-from PIL import Image
 
 import bmpface
 
-SUFFIXES = {".bmp", ".jpg", ".jpeg", ".png", ".tif", ".tiff", ".webp"}
+SUFFIXES = {".bmp", ".jpg", ".jpeg", ".png", ".tif", ".tiff", ".webp", ".gif", ".heic", ".avif"}
 
 
 def crop(source, target):
     """Writes the face of the picture `source` as the PNG file `target`. Runs on a worker; returns
-    "cropped", "no face" or the reason the picture could not be read."""
-    try:
-        with Image.open(source) as opened:
-            pixels = np.asarray(opened.convert("RGB"))
-    except OSError as error:
-        return str(error)
-    face = bmpface.crop(pixels)
-    if face is None:
-        return "no face"
+    "cropped", "no face" or the reason the picture could not be read or written."""
     target.parent.mkdir(parents=True, exist_ok=True)
-    Image.fromarray(face).save(target)
-    return "cropped"
+    handle, temporary = tempfile.mkstemp(prefix="." + target.stem, suffix=".png", dir=target.parent)
+    os.close(handle)
+    try:
+        if bmpface.extract(source, temporary) is None:
+            return "no face"
+        os.replace(temporary, target)
+        return "cropped"
+    except (bmpface.Error, MemoryError) as error:
+        return str(error) or type(error).__name__
+    finally:
+        if os.path.exists(temporary):
+            os.remove(temporary)
 
 
 def main():

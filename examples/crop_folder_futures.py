@@ -1,50 +1,33 @@
 #!/usr/bin/env python3
-"""Crops the face of every BMP picture below a folder into another folder, on all cores, with a
-thread pool from concurrent.futures. bmpface releases the interpreter lock while it works, so the
-threads really run at once.
+"""Crops the face of every picture below a folder into another folder, on all cores:
+bmpface.crop_folder runs a thread pool from concurrent.futures, and bmpface releases the
+interpreter lock while it works, so the threads really run at once.
 
-    python3 examples/crop_folder_futures.py PHOTOS FACES [-j N]
+    python3 examples/crop_folder_futures.py PHOTOS FACES [-j N] [--resume]
 
-A picture keeps its place below the folder: PHOTOS/2019/a.bmp gives FACES/2019/a.bmp. Prints a
-line for each picture without a face or that failed, then a summary. Exit status: 0 when no
-picture failed (a picture without a face has not failed), 1 otherwise.
+Every format bmpface reads is found (BMP, and with libvips JPEG, PNG, WebP, TIFF, GIF, HEIF),
+turned upright by its EXIF orientation, and cropped in its own format at its place below the
+folder: PHOTOS/2019/a.jpg gives FACES/2019/a.jpg. Each crop is written to a temporary file and
+renamed when whole, so an interrupted run leaves no partial crop; --resume then skips the
+pictures already done. A picture that fails is named on standard error and counted; the others go
+on. Prints a summary; exit status 1 when a picture failed (a picture without a face has not).
 """
 import argparse
-import concurrent.futures
-import os
-import pathlib
 import sys
 
 import bmpface
 
 
-def crop(source, target):
-    """Writes the face of `source` to `target`; returns bmpface.extract's status."""
-    target.parent.mkdir(parents=True, exist_ok=True)
-    return bmpface.extract(source, target)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("photos", type=pathlib.Path)
-    parser.add_argument("faces", type=pathlib.Path)
-    parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count())
+    parser.add_argument("photos")
+    parser.add_argument("faces")
+    parser.add_argument("-j", "--jobs", type=int)
+    parser.add_argument("--resume", action="store_true")
     args = parser.parse_args()
-
-    sources = sorted(p for p in args.photos.rglob("*") if p.suffix.lower() == ".bmp" and p.is_file())
-    failed = without_face = 0
-    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        statuses = pool.map(lambda p: crop(p, args.faces / p.relative_to(args.photos)), sources)
-        for source, status in zip(sources, statuses):
-            if status == bmpface.NO_FACE:
-                without_face += 1
-                print(f"{source}: no face")
-            elif status != bmpface.OK:
-                failed += 1
-                print(f"{source}: failed with status {status}")
-    print(f"{len(sources) - failed - without_face} cropped, {without_face} without a face, "
-          f"{failed} failed")
-    return 1 if failed else 0
+    summary = bmpface.crop_folder(args.photos, args.faces, jobs=args.jobs, resume=args.resume)
+    print(summary)
+    return 1 if summary.failed else 0
 
 
 if __name__ == "__main__":

@@ -1,28 +1,58 @@
-// bmpface._bmpface: the pixel API and the request for Python. A source is a path (bytes, as
-// os.fsencode gives it) or a uint8 NumPy array H x W x 3 or 4; the package's __init__.py turns
-// the results into Rect and Region records. The interpreter lock is released around every
-// request, copy and crop.
+// bmpface._bmpface: the photo layer and the pixel API for Python. A source is a path (bytes, as
+// os.fsencode gives it), a picture file's contents (any buffer), or a uint8 NumPy array H x W x 3
+// or 4 (or H x W, grey); the package's __init__.py sorts the sources a caller may hold into these
+// and turns results into records and exceptions. Files and contents are read by the command's own
+// photo layer (format by content, libvips, upright, sRGB), so a picture gets the command's
+// rectangle. The interpreter lock is released around every read, request, copy, crop and write.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/outcomes.h"
-#include "api/request.h"
 #include "bmpface_pixels.h"
 #include "image/bmp_image.h"
+#include "image/crop.h"
+#include "photo/backend.h"
+#include "photo/bmp_other.h"
+#include "photo/format.h"
+#include "photo/framing.h"
+#include "photo/photo.h"
 #include "platform/platform.h"
 
 namespace py = pybind11;
 using namespace bmpface;
+using photo::PhotoInfo;
+using photo::PhotoOptions;
 
 namespace {
+
+// A picture that could not be read, and an output that could not be written; __init__.py raises
+// them again as bmpface.LoadError and bmpface.SaveError, with errno and filename.
+struct LoadFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+struct SaveFailureTag {};
+py::handle saveFailure;  // the class _bmpface.SaveFailure, an OSError: (errno, reason)
+
+[[noreturn]] void NoMemory(const char* what) {
+  PyErr_Format(PyExc_MemoryError, "out of memory for %s", what);
+  throw py::error_already_set();
+}
+
+// What a source is, as __init__.py tells it.
+enum Kind { kPath = 0, kContents = 1, kArray = 2 };
 
 // One row of `width` adjacent pixels from red-first to blue-first order, with the pixel size
 // known to the compiler, which can then use vector instructions.
@@ -36,165 +66,293 @@ void SwapRow(const uint8_t* __restrict in, int32_t width, uint8_t* __restrict ou
   }
 }
 
-// Pixels for the pixel calls, blue first: the caller's array where its rows can be read as they
-// are, a packed copy where not (red first, pixels or channels not adjacent, rows beyond the
-// 32-bit range), or a loaded BMP file (its order is its own; `bgr` then names the crop's order). Owns what it made; holds the array's buffer,
-// so that the array cannot be resized under a request.
-class Pixels {
+// A picture as the library takes it, blue first: the caller's array where its rows can be read as
+// they are, a packed copy where not (red first, grey, pixels or channels not adjacent, rows beyond
+// the 32-bit range), or a picture read from a file or from its contents by the photo layer. Owns
+// what it made; holds the array's buffer, so that the array cannot be resized under a request
+// (NumPy's resize(refcheck=False) from another thread is unsafe whatever the callee does).
+class Picture {
  public:
-  Pixels(const py::object& source, bool bgr) {
-    if (py::isinstance<py::bytes>(source)) {
-      Load(source.cast<std::string>());
-    } else {
+  Picture(const py::object& source, int kind, bool bgr, const PhotoOptions& options) {
+    image_.pixels = nullptr;
+    if (kind == kArray) {
       Take(source, bgr);
+    } else {
+      Read(source, kind == kPath, options);
     }
   }
-  ~Pixels() { FreeBMP(file_); }
-  Pixels(const Pixels&) = delete;
-  Pixels& operator=(const Pixels&) = delete;
+  ~Picture() {
+    if (read_) FreeBMP(image_);
+  }
+  Picture(const Picture&) = delete;
+  Picture& operator=(const Picture&) = delete;
 
-  const uint8_t* data() const { return data_; }
-  int32_t width() const { return width_; }
-  int32_t height() const { return height_; }
-  int32_t stride() const { return stride_; }
-  int32_t bpp() const { return bpp_; }
+  // The pixels, with headers as for a packed BMP of them (for the crop and its file).
+  const BMPImage& image() const { return image_; }
+  const PhotoInfo& info() const { return info_; }
 
  private:
-  void Load(const std::string& path) {
+  void Read(const py::object& source, bool isPath, const PhotoOptions& options) {
+    std::string error;
     int loaded;
-    {
+    if (isPath) {
+      const std::string path = source.cast<std::string>();
       py::gil_scoped_release release;
-      loaded = LoadBMP(path.c_str(), file_);
+      loaded = photo::LoadPhoto(path.c_str(), options, image_, info_, error);
+    } else {
+      const py::buffer_info contents = py::reinterpret_borrow<py::buffer>(source).request();
+      const auto* bytes = static_cast<const uint8_t*>(contents.ptr);
+      const size_t size = static_cast<size_t>(contents.size * contents.itemsize);
+      py::gil_scoped_release release;
+      loaded = photo::LoadPhotoFromMemory(bytes, size, options, image_, info_, error);
     }
     if (loaded == 0) {
-      const std::string message = "cannot load " + path + ": " + FactsOf(Outcome::kLoadFailed).reason;
-      PyErr_SetString(PyExc_OSError, message.c_str());
-      throw py::error_already_set();
+      if (error == "out of memory") NoMemory("the picture");
+      throw LoadFailure(error);
     }
-    data_ = file_.pixels;
-    width_ = file_.width;
-    height_ = file_.height;
-    stride_ = file_.rowStride;
-    bpp_ = file_.bytesPerPixel;
+    read_ = true;
   }
 
   void Take(const py::object& source, bool bgr) {
     const py::array array = py::reinterpret_borrow<py::array>(source);
     if (!py::isinstance<py::array_t<uint8_t>>(array)) {  // an equivalent dtype, not a cast
       throw py::type_error("expected a uint8 array, got " +
-                           py::str(array.dtype()).cast<std::string>());
+                           py::str(array.dtype()).cast<std::string>() +
+                           " (convert with array.astype(numpy.uint8), scaled to 0..255)");
     }
-    if (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4)) {
-      throw py::value_error("expected an array of shape (height, width, 3 or 4), got " +
+    const bool grey = array.ndim() == 2;
+    if (!grey && (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4))) {
+      throw py::value_error("expected an array of shape (height, width), (height, width, 3) or "
+                            "(height, width, 4), got " +
                             py::str(array.attr("shape")).cast<std::string>());
     }
-    const py::ssize_t h = array.shape(0), w = array.shape(1), c = array.shape(2);
+    const py::ssize_t h = array.shape(0), w = array.shape(1), c = grey ? 3 : array.shape(2);
     if (h < 1 || w < 1) throw py::value_error("the picture is empty");
     if (w > INT32_MAX / c || h > INT32_MAX / (w * c)) {
       throw py::value_error("the picture exceeds 2 GiB, the library's size range");
     }
     buffer_ = array.request();  // held until the request ends
-    width_ = static_cast<int32_t>(w);
-    height_ = static_cast<int32_t>(h);
-    bpp_ = static_cast<int32_t>(c);
-    const py::ssize_t s0 = array.strides(0), s1 = array.strides(1), s2 = array.strides(2);
+    const int32_t width = static_cast<int32_t>(w), height = static_cast<int32_t>(h);
+    photo::DescribePackedPicture(image_, width, height, static_cast<int32_t>(c));
+    info_.alpha = c == 4;
+    // A grey array is read as three equal channels: the same byte three times, no stride.
+    const py::ssize_t s0 = array.strides(0), s1 = array.strides(1);
+    const py::ssize_t s2 = grey ? 0 : array.strides(2);
     const auto* base = static_cast<const uint8_t*>(buffer_.ptr);
-    if (bgr && s2 == 1 && s1 == c && s0 >= w * c && s0 <= INT32_MAX &&
+    if (bgr && !grey && s2 == 1 && s1 == c && s0 >= w * c && s0 <= INT32_MAX &&
         (h - 1) * s0 + w * c <= INT32_MAX) {
-      data_ = base;
-      stride_ = static_cast<int32_t>(s0);
+      image_.pixels = const_cast<uint8_t*>(base);  // read, never written
+      image_.rowStride = static_cast<int32_t>(s0);
       return;
     }
-    stride_ = width_ * bpp_;
     // From the library's memory layer, which asks for huge pages for large blocks: a 12 MP copy
     // then costs a few faults instead of thousands.
-    copy_.reset(static_cast<uint8_t*>(
-        PlatformMalloc(static_cast<size_t>(stride_) * static_cast<size_t>(height_))));
-    if (copy_ == nullptr) throw std::bad_alloc();
+    copy_.reset(static_cast<uint8_t*>(PlatformMalloc(static_cast<size_t>(image_.rowStride) *
+                                                     static_cast<size_t>(height))));
+    if (copy_ == nullptr) NoMemory("a copy of the array");
     py::gil_scoped_release release;
-    Pack(base, s0, s1, s2, !bgr);
-    data_ = copy_.get();
+    Pack(base, s0, s1, s2, !bgr || grey);
+    image_.pixels = copy_.get();
   }
 
   // Copies the array into packed rows, blue first, by its strides (any sign).
   void Pack(const uint8_t* base, py::ssize_t s0, py::ssize_t s1, py::ssize_t s2, bool redFirst) {
+    const int32_t bpp = image_.bytesPerPixel;
     const py::ssize_t blue = redFirst ? 2 * s2 : 0, red = redFirst ? 0 : 2 * s2;
-    const bool adjacent = redFirst && s2 == 1 && s1 == bpp_;  // a red-first array as it comes
-    for (int32_t y = 0; y < height_; ++y) {
+    const bool adjacent = redFirst && s2 == 1 && s1 == bpp;  // a red-first array as it comes
+    for (int32_t y = 0; y < image_.height; ++y) {
       const uint8_t* in = base + y * s0;
-      uint8_t* out = copy_.get() + static_cast<size_t>(y) * static_cast<size_t>(stride_);
+      uint8_t* out = copy_.get() + static_cast<size_t>(y) * static_cast<size_t>(image_.rowStride);
       if (adjacent) {
-        (bpp_ == 4 ? SwapRow<4> : SwapRow<3>)(in, width_, out);
+        (bpp == 4 ? SwapRow<4> : SwapRow<3>)(in, image_.width, out);
         continue;
       }
-      for (int32_t x = 0; x < width_; ++x, in += s1, out += bpp_) {
+      for (int32_t x = 0; x < image_.width; ++x, in += s1, out += bpp) {
         out[0] = in[blue];
         out[1] = in[s2];
         out[2] = in[red];
-        if (bpp_ == 4) out[3] = in[3 * s2];
+        if (bpp == 4) out[3] = in[3 * s2];
       }
     }
   }
 
-  BMPImage file_{};
+  BMPImage image_{};
+  PhotoInfo info_;
+  bool read_ = false;  // image_.pixels came from the photo layer
   py::buffer_info buffer_;
   struct Release {
     void operator()(uint8_t* block) const { PlatformFree(block); }
   };
   std::unique_ptr<uint8_t, Release> copy_;
-  const uint8_t* data_ = nullptr;
-  int32_t width_ = 0, height_ = 0, stride_ = 0, bpp_ = 0;
 };
 
 // Turns a pixel call's status into a result: true for a face, false for none; raises otherwise.
 bool FaceOrNone(int32_t status) {
   if (status == BMPFACE_OK) return true;
   if (status == BMPFACE_NO_FACE) return false;
-  if (status == BMPFACE_NO_MEMORY) throw std::bad_alloc();
+  if (status == BMPFACE_NO_MEMORY) NoMemory("the search");
   throw std::logic_error("the pixel call refused arguments the binding checked");
 }
 
-py::object RectTuple(const BMPFaceRect& r) { return py::make_tuple(r.x, r.y, r.width, r.height); }
+py::object RectTuple(const FaceRect& r) { return py::make_tuple(r.x, r.y, r.width, r.height); }
 
-int32_t Extract(const std::string& input, const std::string& output) {
-  py::gil_scoped_release release;
-  return FactsOf(RunRequest(input.c_str(), output.c_str(), nullptr, nullptr)).status;
-}
-
-// True with the face rectangle of `p` in `rect`, false without a face; raises otherwise.
-bool FindFace(const Pixels& p, BMPFaceRect& rect) {
-  int32_t status;
-  {
-    py::gil_scoped_release release;
-    status = BMPFaceDetectPixels(p.data(), p.width(), p.height(), p.stride(), p.bpp(), &rect);
+// The options of a call: the command's own records and limits, checked here once.
+PhotoOptions MakeOptions(bool orient, double margin, const std::string& aspect,
+                         const std::string& size, const std::string& format, int quality) {
+  PhotoOptions options;
+  options.orient = orient;
+  photo::Framing& f = options.framing;
+  if (!(margin >= 0 && margin <= photo::kMaxMargin)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "margin must be from 0 to %g", photo::kMaxMargin);
+    throw py::value_error(text);
   }
-  return FaceOrNone(status);
-}
-
-py::object Detect(const py::object& source, bool bgr) {
-  const Pixels p(source, bgr);
-  BMPFaceRect rect;
-  return FindFace(p, rect) ? RectTuple(rect) : py::none();
-}
-
-py::object Crop(const py::object& source, bool bgr) {
-  const Pixels p(source, bgr);
-  BMPFaceRect rect;
-  if (!FindFace(p, rect)) return py::none();
-  py::array_t<uint8_t> crop({rect.height, rect.width, p.bpp()});
-  uint8_t* out = crop.mutable_data();
-  const size_t size = static_cast<size_t>(crop.nbytes());
-  int32_t status;
-  {
-    py::gil_scoped_release release;
-    status = BMPFaceExtractPixels(p.data(), p.width(), p.height(), p.stride(), p.bpp(), &rect,
-                                  out, size);
-    if (status == BMPFACE_OK && !bgr) {  // back to red first, for an array and for a file
-      for (size_t i = 0; i < size; i += static_cast<size_t>(p.bpp())) std::swap(out[i], out[i + 2]);
+  f.margin = margin;
+  if (!aspect.empty() &&
+      !photo::ParsePair(aspect, ':', photo::kMaxAspectTerm, f.aspectW, f.aspectH)) {
+    throw py::value_error("aspect must be W:H or (W, H), such as \"35:45\", got " + aspect);
+  }
+  if (!size.empty() && !photo::ParsePair(size, 'x', photo::kMaxSide, f.sizeW, f.sizeH)) {
+    throw py::value_error("size must be WxH or (W, H), such as \"413x531\", got " + size);
+  }
+  if (f.sizeW != 0 && !photo::BuiltWithVips()) {
+    throw py::value_error("size needs libvips, and this bmpface was built without it");
+  }
+  if (!format.empty()) {
+    options.format = photo::FormatOfWord(format);
+    if (options.format == photo::Format::kUnknown) {
+      throw py::value_error("format must be bmp, jpg, png, webp, tif, gif, heic or avif, got " +
+                            format);
     }
   }
-  FaceOrNone(status);
-  return std::move(crop);
+  if (quality != 0 && (quality < 1 || quality > 100)) {
+    throw py::value_error("quality must be from 1 to 100");
+  }
+  options.quality = quality;
+  return options;
+}
+
+// The (framed) face rectangle of `p`: true with it in `rect`, false without a face.
+bool FindFace(const Picture& p, const PhotoOptions& options, FaceRect& rect) {
+  const BMPImage& i = p.image();
+  BMPFaceRect found;
+  int32_t status;
+  {
+    py::gil_scoped_release release;
+    status = BMPFaceDetectPixels(i.pixels, i.width, i.height, i.rowStride, i.bytesPerPixel, &found);
+  }
+  if (!FaceOrNone(status)) return false;
+  rect = {found.x, found.y, found.width, found.height};
+  if (options.framing.Any()) rect = photo::FrameFace(rect, i.width, i.height, options.framing);
+  return true;
+}
+
+// The crop of `rect`, resized to the options' size when one is asked, in a buffer of the library's
+// (release with FreeBMP). Called without the interpreter lock; false with `error` set.
+bool MakeCrop(const Picture& p, const PhotoOptions& options, const FaceRect& rect, BMPImage& crop,
+              std::string& error) {
+  if (ExtractFaceRegion(p.image(), rect, crop) == 0) {
+    error = "out of memory";
+    return false;
+  }
+  const photo::Framing& f = options.framing;
+  if (f.sizeW == 0 || (f.sizeW == crop.width && f.sizeH == crop.height)) return true;
+  const photo::Backend* backend = photo::LoadBackend(error);
+  photo::PixelsIn in;
+  in.pixels = crop.pixels;
+  in.width = crop.width;
+  in.height = crop.height;
+  in.bytesPerPixel = crop.bytesPerPixel;
+  in.rowStride = static_cast<size_t>(crop.rowStride);
+  in.alpha = p.info().alpha;
+  BMPImage resized{};
+  if (backend == nullptr ||
+      !backend->resize(in, f.sizeW, f.sizeH, PlatformMalloc, &resized.pixels, error)) {
+    FreeBMP(crop);
+    return false;
+  }
+  photo::DescribePackedPicture(resized, f.sizeW, f.sizeH, crop.bytesPerPixel);
+  FreeBMP(crop);
+  crop = resized;
+  return true;
+}
+
+py::object Detect(const py::object& source, int kind, bool bgr, const PhotoOptions& options) {
+  const Picture p(source, kind, bgr, options);
+  FaceRect rect{};
+  return FindFace(p, options, rect) ? RectTuple(rect) : py::none();
+}
+
+// (crop array, whether its fourth channel is alpha), or None without a face.
+py::object Crop(const py::object& source, int kind, bool bgr, const PhotoOptions& options) {
+  const Picture p(source, kind, bgr, options);
+  FaceRect rect{};
+  if (!FindFace(p, options, rect)) return py::none();
+  BMPImage crop{};
+  std::string error;
+  bool made;
+  {
+    py::gil_scoped_release release;
+    made = MakeCrop(p, options, rect, crop, error);
+  }
+  if (!made) {
+    if (error == "out of memory") NoMemory("the crop");
+    throw py::value_error("cannot resize the crop: " + error);
+  }
+  const int32_t bpp = crop.bytesPerPixel;
+  py::array_t<uint8_t> out({crop.height, crop.width, bpp});
+  uint8_t* to = out.mutable_data();
+  {
+    py::gil_scoped_release release;
+    const size_t row = static_cast<size_t>(crop.width) * static_cast<size_t>(bpp);
+    for (int32_t y = 0; y < crop.height; ++y, to += row) {
+      std::memcpy(to, PixelAt(crop, 0, y), row);
+      if (!bgr) {  // back to red first
+        for (size_t i = 0; i < row; i += static_cast<size_t>(bpp)) std::swap(to[i], to[i + 2]);
+      }
+    }
+    FreeBMP(crop);
+  }
+  return py::make_tuple(std::move(out), p.info().alpha);
+}
+
+// Writes the crop as the file `output` in the format its name (or options.format) asks for, as
+// the command writes it. The (framed) rectangle, or None without a face (nothing written).
+py::object Extract(const py::object& source, int kind, bool bgr, const PhotoOptions& options,
+                   const std::string& output) {
+  // Where the command, built without libvips, writes a BMP whatever the name, Python says so.
+  const photo::Format asked =
+      options.format != photo::Format::kUnknown ? options.format : photo::FormatOfName(output);
+  if (photo::NeedsVips(asked) && !photo::BuiltWithVips()) {
+    throw py::value_error(std::string(photo::FormatName(asked)) +
+                          " needs libvips, and this bmpface was built without it: write .bmp");
+  }
+  const Picture p(source, kind, bgr, options);
+  FaceRect rect{};
+  if (!FindFace(p, options, rect)) return py::none();
+  std::string error;
+  bool noMemory = false, written = false;
+  int code = 0;
+  {
+    py::gil_scoped_release release;
+    BMPImage crop{};
+    std::vector<uint8_t> bytes;
+    if (ExtractFaceRegion(p.image(), rect, crop) == 0) {
+      noMemory = true;
+    } else {
+      errno = 0;
+      written = photo::EncodeCrop(crop, output, options, p.info(), bytes, error) &&
+                photo::WriteFileBytes(output, bytes, error);
+      code = errno;  // the system's reason for a failed write, where there is one
+      FreeBMP(crop);
+    }
+  }
+  if (noMemory || error == "out of memory") NoMemory("the crop");
+  if (!written) {
+    PyErr_SetObject(saveFailure.ptr(), py::make_tuple(code, error).ptr());
+    throw py::error_already_set();
+  }
+  return RectTuple(rect);
 }
 
 // Keeps every region the walk shows. Nothing may be thrown through the library's frames, so a
@@ -214,18 +372,19 @@ void Collect(void* context, const BMPFaceRegion* region) {
   }
 }
 
-py::list Regions(const py::object& source, bool bgr) {
-  const Pixels p(source, bgr);
+py::list Regions(const py::object& source, int kind, bool bgr, const PhotoOptions& options) {
+  const Picture p(source, kind, bgr, options);
+  const BMPImage& i = p.image();
   Collected collected;
   BMPFaceRect rect;
   int32_t status;
   {
     py::gil_scoped_release release;
-    status = BMPFaceWalkRegions(p.data(), p.width(), p.height(), p.stride(), p.bpp(), Collect,
+    status = BMPFaceWalkRegions(i.pixels, i.width, i.height, i.rowStride, i.bytesPerPixel, Collect,
                                 &collected, &rect);
   }
   FaceOrNone(status);
-  if (collected.full) throw std::bad_alloc();
+  if (collected.full) NoMemory("the list of regions");
   py::list list;
   for (const BMPFaceRegion& r : collected.regions) {
     list.append(py::make_tuple(r.box.x, r.box.y, r.box.width, r.box.height, r.pixelCount,
@@ -238,18 +397,40 @@ py::list Regions(const py::object& source, bool bgr) {
 
 PYBIND11_MODULE(_bmpface, m) {
   m.doc() = "The compiled part of the bmpface package; use the functions of bmpface.";
-  // The statuses of extract(), from the one outcome table.
+  // The statuses of the C export BMPFaceExtract, from the one outcome table.
   m.attr("OK") = FactsOf(Outcome::kDone).status;
   m.attr("LOAD_FAILED") = FactsOf(Outcome::kLoadFailed).status;
   m.attr("NO_FACE") = FactsOf(Outcome::kNoFace).status;
   m.attr("EXTRACT_FAILED") = FactsOf(Outcome::kExtractFailed).status;
   m.attr("SAVE_FAILED") = FactsOf(Outcome::kSaveFailed).status;
-  m.def("extract", &Extract, py::arg("input"), py::arg("output"),
-        "Runs BMPFaceExtract's request on byte paths; returns its status. Prints nothing.");
-  m.def("detect", &Detect, py::arg("source"), py::arg("bgr"),
-        "(x, y, width, height) of the face rectangle, or None.");
-  m.def("crop", &Crop, py::arg("source"), py::arg("bgr"),
-        "The face rectangle's pixels as a new array, or None.");
-  m.def("regions", &Regions, py::arg("source"), py::arg("bgr"),
+  m.attr("__version__") = BMPFACE_VERSION;
+  m.attr("HAVE_VIPS") = photo::BuiltWithVips();
+  m.attr("PATH") = static_cast<int>(kPath);
+  m.attr("CONTENTS") = static_cast<int>(kContents);
+  m.attr("ARRAY") = static_cast<int>(kArray);
+  // Memory that runs out anywhere in a call says so in words, not as "std::bad_alloc".
+  py::register_exception_translator([](std::exception_ptr raised) {
+    try {
+      if (raised) std::rethrow_exception(raised);
+    } catch (const std::bad_alloc&) {
+      PyErr_SetString(PyExc_MemoryError, "out of memory");
+    }
+  });
+  py::register_exception<LoadFailure>(m, "LoadFailure", PyExc_OSError);
+  saveFailure = py::exception<SaveFailureTag>(m, "SaveFailure", PyExc_OSError).release();
+  py::class_<PhotoOptions>(m, "Options")
+      .def(py::init(&MakeOptions), py::arg("orient") = true, py::arg("margin") = 0.0,
+           py::arg("aspect") = "", py::arg("size") = "", py::arg("format") = "",
+           py::arg("quality") = 0, "Checked options of a call (ValueError when out of range).");
+  m.def("support", &photo::PhotoSupport, "Which picture formats this build reads, in words.");
+  m.def("detect", &Detect, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
+        "(x, y, width, height) of the (framed) face rectangle, or None.");
+  m.def("crop", &Crop, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
+        "(the crop as a new array, whether its fourth channel is alpha), or None.");
+  m.def("extract", &Extract, py::arg("source"), py::arg("kind"), py::arg("bgr"),
+        py::arg("options"), py::arg("output"),
+        "Writes the crop as the file output (bytes); its rectangle, or None without a face.");
+  m.def("regions", &Regions, py::arg("source"), py::arg("kind"), py::arg("bgr"),
+        py::arg("options"),
         "(x, y, width, height, pixel_count, failed_test, score, leads) of every skin region.");
 }

@@ -443,6 +443,29 @@ TEST(ExtractFaceRegion, RefusesRectanglesWithoutAreaOrBeyondRange) {
   FreeBMP(source);
 }
 
+// Large blocks a thread gives back are kept for its next request: one that comes back through
+// calloc (or grows through realloc) must hold zeros (its old contents) and nothing of the last
+// user's, whatever its size against the kept block's.
+TEST(PlatformMemory, KeptBlocksComeBackZeroedForCalloc) {
+  const size_t sizes[] = {size_t{1} << 20,  size_t{5} << 20, size_t{36} << 20,
+                          size_t{40} << 20, size_t{5} << 20, size_t{300} << 10};
+  for (const size_t size : sizes) {
+    SCOPED_TRACE(size);
+    auto* used = static_cast<uint8_t*>(PlatformMalloc(size));
+    ASSERT_NE(used, nullptr);
+    std::fill(used, used + size, 0xAB);
+    PlatformFree(used);
+    auto* zeroed = static_cast<uint8_t*>(PlatformCalloc(size, 1));
+    ASSERT_NE(zeroed, nullptr);
+    EXPECT_EQ(std::count(zeroed, zeroed + size, 0), static_cast<ptrdiff_t>(size));
+    zeroed[size - 1] = 7;
+    auto* grown = static_cast<uint8_t*>(PlatformRealloc(zeroed, size + (size_t{1} << 20)));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(grown[size - 1], 7);
+    PlatformFree(grown);
+  }
+}
+
 // Fails the n-th memory request of the reader and of the crop for n = 1, 2, ... until a run
 // gets through: each failing run returns 0 and leaves no buffer behind (ASan reports a leak).
 TEST(MemoryFailure, EachRequestOfTheReaderAndTheCrop) {

@@ -1,27 +1,59 @@
 """Finds the face in a picture by skin colour: the bmpface library for Python.
 
-A *source* is a path to a 24- or 32-bit BMP file (``str``, ``bytes`` or ``os.PathLike``) or a
-NumPy ``uint8`` array of shape (height, width, 3) or (height, width, 4), top row first. Arrays are
-red first by default, as Pillow and Matplotlib give them; pass ``order="bgr"`` for OpenCV's. A
-fourth channel is carried into crops and plays no part in the search.
+A *source* is any of:
+
+- a path (``str`` or ``os.PathLike``) to a picture of any format this build reads: BMP of any
+  depth, and with libvips JPEG, PNG, WebP, TIFF, GIF, HEIF and AVIF, decided by the content;
+- a picture file's contents: ``bytes``, ``bytearray``, ``memoryview``, or a file object opened in
+  binary mode (``io.BytesIO``, ``open(p, "rb")``), read from its current position;
+- a Pillow image, converted by its mode (L, LA, P, RGB, RGBA, CMYK, I;16, ...) as the command
+  converts a file of that mode, turned upright by its EXIF orientation;
+- a NumPy ``uint8`` array of shape (height, width, 3 or 4), red first by default as Pillow and
+  Matplotlib give them (``order="bgr"`` for OpenCV's), or (height, width) for grey. A fourth
+  channel is carried into crops and plays no part in the search. Arrays are taken as they are:
+  nothing turns them upright.
+
+Pictures read from files, contents and Pillow images go through the command's photo layer: upright
+by their EXIF orientation (``orient=False`` keeps the stored pixels), in 8-bit sRGB, so every
+call gives the rectangle ``bmpface --detect`` gives for the same picture. A path given as
+``bytes`` is taken as contents: pass ``os.fsdecode(path)`` or a ``pathlib.Path`` instead.
+
+Framing is asked with keywords, as the command's options: ``margin=0.25`` adds a quarter of the
+rectangle on each side, ``aspect="35:45"`` (or ``(35, 45)``) grows the shorter side, ``size=
+"256x256"`` (or ``(256, 256)``) resizes the crop and implies that aspect.
+
+Results: ``detect``, ``crop`` and ``extract`` return ``None`` for a picture without a face; that
+is a result, not an error. Every failure raises a ``bmpface.Error``: ``LoadError`` (an
+``OSError``, with ``errno`` and ``filename``; ``MissingFileError`` is a ``FileNotFoundError``)
+for a picture that cannot be read, ``SaveError`` (an ``OSError``) for a crop that cannot be
+written. Wrong arguments raise ``TypeError`` and ``ValueError``; memory that runs out,
+``MemoryError``.
 
 Every call releases the interpreter lock while it works, so a thread pool runs requests on all
-cores. Arrays are never modified, and never read outside their own memory: an array whose pixels
-are not adjacent bytes (a slice, a channel-reversed view) or that is red first is copied first.
+cores. Arrays are never modified, and never read outside their own memory. Resizing an array
+(``ndarray.resize(refcheck=False)``) while another thread reads it is unsafe, as NumPy says.
 """
 import os
-from typing import List, NamedTuple, Optional, Union
+from typing import Any, List, Literal, NamedTuple, Optional, Tuple, Union, overload
 
 import numpy as np
+import numpy.typing as npt
 
-from . import _bmpface
+from . import _bmpface, _sources
 from ._bmpface import EXTRACT_FAILED, LOAD_FAILED, NO_FACE, OK, SAVE_FAILED
+from ._errors import Error, LoadError, MissingFileError, PermissionDeniedError, SaveError
+from ._errors import load_error, save_error
 
-__all__ = ["Rect", "Region", "extract", "detect", "crop", "regions",
-           "OK", "LOAD_FAILED", "NO_FACE", "EXTRACT_FAILED", "SAVE_FAILED"]
+__version__: str = _bmpface.__version__
 
-PathType = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-Source = Union[PathType, np.ndarray]
+__all__ = ["Rect", "Region", "extract", "detect", "crop", "regions", "crop_folder",
+           "Error", "LoadError", "MissingFileError", "PermissionDeniedError", "SaveError",
+           "OK", "LOAD_FAILED", "NO_FACE", "EXTRACT_FAILED", "SAVE_FAILED", "__version__"]
+
+PathType = Union[str, "os.PathLike[str]", "os.PathLike[bytes]"]
+Source = Any  # a path, contents, a file object, a PIL image or an array (see above)
+Order = Literal["rgb", "bgr"]
+Pair = Union[str, Tuple[int, int], None]
 
 
 class Rect(NamedTuple):
@@ -53,63 +85,119 @@ class Region(NamedTuple):
     chosen: bool
 
 
-def _path(path: PathType) -> bytes:
-    encoded = os.fsencode(path)
-    if b"\0" in encoded:
-        raise ValueError("embedded null byte in path")
-    return encoded
-
-
-def _source(source: Source):
-    if isinstance(source, np.ndarray):
-        return source
-    if isinstance(source, (str, bytes, os.PathLike)):
-        return _path(source)
-    raise TypeError("expected a path or a numpy.ndarray, got %s" % type(source).__name__)
+def _pair(value: Pair, separator: str, name: str) -> str:
+    if value is None:
+        return ""
+    if isinstance(value, str):
+        return value
+    if isinstance(value, tuple) and len(value) == 2 and all(isinstance(v, int) for v in value):
+        return "%d%s%d" % (value[0], separator, value[1])
+    raise TypeError("%s must be a string such as %r or a pair of ints" %
+                    (name, "35:45" if separator == ":" else "256x256"))
 
 
 def _bgr(order: str) -> bool:
     if order not in ("rgb", "bgr"):
-        raise ValueError('order must be "rgb" or "bgr", got %r' % (order,))
+        raise ValueError('order must be "rgb" (Pillow, Matplotlib) or "bgr" (pass order="bgr" '
+                         'for OpenCV arrays), got %r' % (order,))
     return order == "bgr"
 
 
-def extract(input: PathType, output: PathType) -> int:
-    """Crops the face of the BMP file ``input`` into a new BMP file ``output``.
-
-    Returns the status ``BMPFaceExtract`` returns: ``OK`` (999) written, ``LOAD_FAILED`` (1),
-    ``NO_FACE`` (222), ``EXTRACT_FAILED`` (333, no memory for the crop) or ``SAVE_FAILED`` (444).
-    Unlike the C function it prints nothing; the status says it all.
-    """
-    return _bmpface.extract(_path(input), _path(output))
+def _unwired(verify: Any, frame: Any) -> None:
+    if verify is not None or frame is not None:
+        raise NotImplementedError("verify= and frame= are not available in this version yet")
 
 
-def detect(source: Source, order: str = "rgb") -> Optional[Rect]:
-    """The face rectangle of ``source`` (the one ``extract`` would crop), or None without a face.
+def _call(function: Any, source: Source, order: str, orient: bool, margin: float = 0.0,
+          aspect: Pair = None, size: Pair = None, fmt: str = "", quality: int = 0,
+          extra: Tuple[Any, ...] = ()) -> Any:
+    bgr = _bgr(order)
+    (held, kind, name), orient = _sources.sort(source, orient)
+    # A Pillow image's pixels are red first whatever `order` asks of the result.
+    swap = bgr and kind == _bmpface.ARRAY and held is not source
+    options = _bmpface.Options(orient, float(margin), _pair(aspect, ":", "aspect"),
+                               _pair(size, "x", "size"), fmt, quality)
+    try:
+        found = function(held, kind, bgr and not swap, options, *extra)
+    except _bmpface.LoadFailure as error:
+        raise load_error(str(error), name) from None
+    if swap and function is _bmpface.crop and found is not None:
+        pixels, alpha = found
+        found = pixels[..., [2, 1, 0, 3][:pixels.shape[2]]], alpha
+    return found
 
-    Raises TypeError for a source that is neither a path nor an array, or an array that is not
-    uint8; ValueError for an array of another shape, an empty one, or ``order`` other than "rgb"
-    or "bgr"; OSError for a file that cannot be loaded; MemoryError when memory runs out.
-    """
-    found = _bmpface.detect(_source(source), _bgr(order))
+
+def detect(source: Source, order: Order = "rgb", *, orient: bool = True, margin: float = 0.0,
+           aspect: Pair = None, size: Pair = None, verify: None = None,
+           frame: None = None) -> Optional[Rect]:
+    """The face rectangle of ``source`` (the one ``extract`` would crop), framed as asked, in the
+    upright picture's coordinates; None without a face. ``size`` only shapes the rectangle (its
+    aspect). ``verify`` and ``frame`` are reserved: anything but None raises
+    NotImplementedError."""
+    _unwired(verify, frame)
+    found = _call(_bmpface.detect, source, order, orient, margin, aspect, size)
     return None if found is None else Rect(*found)
 
 
-def crop(source: Source, order: str = "rgb") -> Optional[np.ndarray]:
-    """The face rectangle's pixels as a new array (height, width, channels), or None.
+@overload
+def crop(source: Source, order: Order = ..., *, orient: bool = ..., margin: float = ...,
+         aspect: Pair = ..., size: Pair = ..., as_pil: Literal[False] = ...,
+         verify: None = ..., frame: None = ...) -> Optional[npt.NDArray[np.uint8]]: ...
+@overload
+def crop(source: Source, order: Order = ..., *, orient: bool = ..., margin: float = ...,
+         aspect: Pair = ..., size: Pair = ..., as_pil: Literal[True],
+         verify: None = ..., frame: None = ...) -> Any: ...
+def crop(source: Source, order: Order = "rgb", *, orient: bool = True, margin: float = 0.0,
+         aspect: Pair = None, size: Pair = None, as_pil: bool = False, verify: None = None,
+         frame: None = None) -> Any:
+    """The face's pixels (framed, resized to ``size``) as a new array (height, width, channels),
+    or a Pillow image with ``as_pil=True`` (RGB, or RGBA where the picture has alpha); None
+    without a face. The array shares no memory with ``source`` and is in the channel order
+    ``order`` names, for a file as for an array."""
+    _unwired(verify, frame)
+    made = _call(_bmpface.crop, source, "rgb" if as_pil else order, orient, margin, aspect, size)
+    if made is None:
+        return None
+    pixels, alpha = made
+    if not as_pil:
+        return pixels
+    from PIL import Image
+    return Image.fromarray(pixels if alpha or pixels.shape[2] == 3 else pixels[..., :3])
 
-    The crop is a copy that shares no memory with ``source``, in the channel order ``order``
-    names; for a file that means red first unless ``order="bgr"``. Raises as ``detect``.
-    """
-    return _bmpface.crop(_source(source), _bgr(order))
+
+def extract(input: Source, output: PathType, order: Order = "rgb", *, orient: bool = True,
+            margin: float = 0.0, aspect: Pair = None, size: Pair = None,
+            format: Optional[str] = None, quality: int = 0, verify: None = None,
+            frame: None = None) -> Optional[Rect]:
+    """Writes the face of ``input`` as the file ``output``, as ``bmpface INPUT OUTPUT`` does: in
+    ``format`` (bmp, jpg, png, webp, tif, gif, heic, avif), else the output name's extension,
+    else the input's format (BMP for arrays); JPEG at ``quality`` (default 90). A BMP of a BMP is
+    exactly the C export's file. Returns the rectangle written, or None without a face (nothing
+    is written). Raises LoadError, SaveError, or as ``detect``.
+
+    This is not a mirror of the C export ``BMPFaceExtract``, whose statuses (``OK``,
+    ``LOAD_FAILED``, ...) stay here as constants for code that calls the C library."""
+    _unwired(verify, frame)
+    target = _sources.path_bytes(output)
+    try:
+        found = _call(_bmpface.extract, input, order, orient, margin, aspect, size, format or "",
+                      quality, (target,))
+    except _bmpface.SaveFailure as error:
+        raise save_error(error.args[0], error.args[1], os.fspath(output)) from None
+    return None if found is None else Rect(*found)
 
 
-def regions(source: Source, order: str = "rgb") -> List[Region]:
-    """Every skin region of ``source`` in the order the search met them, with its judgement.
-
-    The search meets regions by their first pixel, top to bottom and left to right. At most one
-    region is chosen, none when there is no face. Raises as ``detect``.
-    """
-    seen = _bmpface.regions(_source(source), _bgr(order))
+def regions(source: Source, order: Order = "rgb", *, min_side: int = 30,
+            orient: bool = True) -> List[Region]:
+    """The skin regions of ``source`` at least ``min_side`` pixels wide and tall (30: those
+    ``bmpface explain`` shows; 1: every one), in the order the search met them (by their first
+    pixel, top to bottom and left to right), with its judgement. At most one is chosen, none
+    when there is no face."""
+    seen = _call(_bmpface.regions, source, order, orient)
     chosen = max((i for i, r in enumerate(seen) if r[7]), default=-1)
-    return [Region(*r[:7], i == chosen) for i, r in enumerate(seen)]
+    return [Region(r[0], r[1], r[2], r[3], r[4], r[5], r[6], i == chosen)
+            for i, r in enumerate(seen)
+            if r[2] >= min_side and r[3] >= min_side]
+
+
+from ._folder import crop_folder  # noqa: E402  (it uses the calls above)

@@ -1,19 +1,34 @@
 # The compiled part of the bmpface package (python/_bmpface.cpp); use the functions of bmpface.
-from typing import List, Optional, Tuple, Union
+from typing import Any, List, Optional, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
+__version__: str
 OK: int
 LOAD_FAILED: int
 NO_FACE: int
 EXTRACT_FAILED: int
 SAVE_FAILED: int
+HAVE_VIPS: bool
+PATH: int
+CONTENTS: int
+ARRAY: int
 
-_Source = Union[bytes, np.ndarray]
+class LoadFailure(OSError): ...
+class SaveFailure(OSError): ...
 
-def extract(input: bytes, output: bytes) -> int: ...
-def detect(source: _Source, bgr: bool) -> Optional[Tuple[int, int, int, int]]: ...
-def crop(source: _Source, bgr: bool) -> Optional[np.ndarray]: ...
-def regions(
-    source: _Source, bgr: bool
-) -> List[Tuple[int, int, int, int, int, int, float, bool]]: ...
+class Options:
+    def __init__(self, orient: bool = ..., margin: float = ..., aspect: str = ..., size: str = ...,
+                 format: str = ..., quality: int = ...) -> None: ...
+
+_Rect = Tuple[int, int, int, int]
+
+def support() -> str: ...
+def detect(source: Any, kind: int, bgr: bool, options: Options) -> Optional[_Rect]: ...
+def crop(source: Any, kind: int, bgr: bool,
+         options: Options) -> Optional[Tuple[npt.NDArray[np.uint8], bool]]: ...
+def extract(source: Any, kind: int, bgr: bool, options: Options,
+            output: bytes) -> Optional[_Rect]: ...
+def regions(source: Any, kind: int, bgr: bool,
+            options: Options) -> List[Tuple[int, int, int, int, int, int, float, bool]]: ...

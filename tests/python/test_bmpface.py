@@ -3,7 +3,9 @@ arrays in any memory layout, the interpreter lock, and the export's answers on t
 check pictures. BMPFACE_LIBRARY may name the shared library whose BMPFaceExtract to compare with;
 without it the package's own extract() stands in."""
 import ctypes
+import errno
 import importlib.util
+import io
 import os
 import pathlib
 import sys
@@ -56,7 +58,12 @@ def export():
     """BMPFaceExtract(input, output) -> status, from the shared library where it is named."""
     library = os.environ.get("BMPFACE_LIBRARY")
     if not library:
-        return bmpface.extract
+        def statuses(input, output):
+            try:
+                return bmpface.OK if bmpface.extract(input, output) else bmpface.NO_FACE
+            except bmpface.LoadError:
+                return bmpface.LOAD_FAILED
+        return statuses
     function = ctypes.CDLL(library).BMPFaceExtract
     function.argtypes, function.restype = [ctypes.c_wchar_p, ctypes.c_wchar_p], ctypes.c_int32
     return lambda input, output: function(str(input), str(output))
@@ -66,7 +73,8 @@ def export():
 # channels as indices into the blue-first pixels).
 SAMPLE_FORMS = [
     ("path", lambda p: str(SAMPLE), "rgb", [2, 1, 0]),
-    ("path as bytes, blue first", lambda p: os.fsencode(SAMPLE), "bgr", [0, 1, 2]),
+    ("file contents as bytes, blue first", lambda p: SAMPLE.read_bytes(), "bgr", [0, 1, 2]),
+    ("file contents as a bytearray", lambda p: bytearray(SAMPLE.read_bytes()), "rgb", [2, 1, 0]),
     ("path-like", lambda p: SAMPLE, "rgb", [2, 1, 0]),
     ("RGB array", lambda p: np.ascontiguousarray(p[..., ::-1]), "rgb", [2, 1, 0]),
     ("BGR array", lambda p: p, "bgr", [0, 1, 2]),
@@ -89,9 +97,11 @@ def test_the_sample_in_every_form(bgr, make, order, channels):
     assert crop.dtype == np.uint8 and np.array_equal(crop, held[y:y + height, x:x + width])
     if isinstance(source, np.ndarray):
         assert not np.shares_memory(crop, source)
-    found = bmpface.regions(source, order)
+    found = bmpface.regions(source, order, min_side=1)
     assert [r for r in found if r.chosen] == [CHOSEN]
     assert sum(r.pixel_count for r in found) == np.count_nonzero(skin(bgr))
+    # By default only what explain shows: regions of at least 30 x 30 pixels.
+    assert bmpface.regions(source, order) == [r for r in found if min(r.width, r.height) >= 30]
 
 
 def skin(bgr):
@@ -101,18 +111,40 @@ def skin(bgr):
     return (r > 95) & (g > 40) & (b > 20) & (spread > 15) & (r > g) & (r > b) & (abs(r - g) > 15)
 
 
-def test_extract_statuses_and_files(tmp_path, bgr, export):
+def test_extract_results_errors_and_files(tmp_path, bgr, export):
     write_bmp(tmp_path / "dark.bmp", np.zeros((60, 80, 3), np.uint8))
-    cases = [  # input, output, status
-        (SAMPLE, tmp_path / "face.bmp", bmpface.OK),
-        (os.fsencode(SAMPLE), os.fsencode(tmp_path / "face-bytes.bmp"), bmpface.OK),
-        (tmp_path / "absent.bmp", tmp_path / "out.bmp", bmpface.LOAD_FAILED),
-        (tmp_path / "dark.bmp", tmp_path / "out.bmp", bmpface.NO_FACE),
-        (SAMPLE, tmp_path / "no" / "out.bmp", bmpface.SAVE_FAILED),
+    cases = [  # input, output, the result or the exception (its class, errno), file's first bytes
+        (SAMPLE, tmp_path / "face.bmp", FACE, b"BM"),
+        (SAMPLE.read_bytes(), os.fsencode(tmp_path / "face-bytes.bmp"), FACE, b"BM"),
+        (SAMPLE, tmp_path / "face.png", FACE, b"\x89PNG"),
+        (SAMPLE, tmp_path / "face.jpeg", FACE, b"\xff\xd8"),
+        (tmp_path / "absent.bmp", tmp_path / "out.bmp", (bmpface.MissingFileError, errno.ENOENT),
+         None),
+        (tmp_path, tmp_path / "out.bmp", (bmpface.LoadError, errno.EISDIR), None),
+        (tmp_path / os.fsdecode(b"caf\xe9.jpg"), tmp_path / "out.bmp",
+         (bmpface.MissingFileError, errno.ENOENT), None),  # a name that is not UTF-8
+        (tmp_path / "dark.bmp", tmp_path / "out.bmp", None, None),
+        (SAMPLE, tmp_path / "no" / "out.bmp", (bmpface.SaveError, errno.ENOENT), None),
     ]
-    for input, output, status in cases:
-        assert bmpface.extract(input, output) == status, (input, output)
-        assert os.path.exists(output) == (status == bmpface.OK)
+    if not bmpface._bmpface.HAVE_VIPS:  # BMP only: other formats are refused
+        cases = [c for c in cases if c[3] != b"\x89PNG" and c[3] != b"\xff\xd8"]
+        with pytest.raises(ValueError, match="libvips"):
+            bmpface.extract(SAMPLE, tmp_path / "face.png")
+    for input, output, result, head in cases:
+        if type(result) is tuple:  # an exception (a Rect is a result)
+            with pytest.raises(result[0]) as raised:
+                bmpface.extract(input, output)
+            assert raised.value.errno == result[1], (input, output)
+            assert os.strerror(result[1]) in str(raised.value)
+            named = input if result[0] is not bmpface.SaveError else output
+            assert raised.value.filename == os.fspath(named)
+            assert isinstance(raised.value, (OSError, bmpface.Error))
+        else:
+            assert bmpface.extract(input, output) == result, (input, output)
+        assert os.path.exists(output) == (head is not None)
+        if head is not None:
+            assert pathlib.Path(os.fsdecode(output)).read_bytes().startswith(head)
+    assert isinstance(raised.value, OSError)
     assert (tmp_path / "face.bmp").read_bytes() == (tmp_path / "face-bytes.bmp").read_bytes()
     assert export(SAMPLE, tmp_path / "exported.bmp") == bmpface.OK
     assert (tmp_path / "face.bmp").read_bytes() == (tmp_path / "exported.bmp").read_bytes()
@@ -120,10 +152,8 @@ def test_extract_statuses_and_files(tmp_path, bgr, export):
 
 
 def test_bad_sources_raise(tmp_path):
-    gray = tmp_path / "gray.bmp"
-    data = bytearray(SAMPLE.read_bytes())
-    data[28] = 8  # 8 bits per pixel: not loaded
-    gray.write_bytes(bytes(data))
+    cut = tmp_path / "cut.bmp"
+    cut.write_bytes(SAMPLE.read_bytes()[:5000])  # fewer rows than the header declares
     picture = np.zeros((40, 50, 3), np.uint8)
     cases = [  # source, order, exception
         (picture.astype(np.float32), "rgb", TypeError),
@@ -131,7 +161,7 @@ def test_bad_sources_raise(tmp_path):
         (picture.astype(np.int8), "rgb", TypeError),
         (picture.tolist(), "rgb", TypeError),
         (None, "rgb", TypeError),
-        (picture[..., 0], "rgb", ValueError),
+        (picture[0, :, 0], "rgb", ValueError),
         (picture[np.newaxis], "rgb", ValueError),
         (picture[..., :2], "rgb", ValueError),
         (np.zeros((40, 50, 5), np.uint8), "rgb", ValueError),
@@ -141,7 +171,10 @@ def test_bad_sources_raise(tmp_path):
         (picture, "gbr", ValueError),
         ("bad\0name.bmp", "rgb", ValueError),
         (tmp_path / "absent.bmp", "rgb", OSError),
-        (gray, "rgb", OSError),
+        (cut, "rgb", OSError),
+        (cut.read_bytes(), "rgb", OSError),
+        (io.StringIO("text"), "rgb", TypeError),
+        (object(), "rgb", TypeError),
     ]
     for call in (bmpface.detect, bmpface.crop, bmpface.regions):
         for source, order, error in cases:
@@ -149,6 +182,9 @@ def test_bad_sources_raise(tmp_path):
                 call(source, order)
     with pytest.raises(ValueError):
         bmpface.extract(SAMPLE, "out\0.bmp")
+    for reserved in ({"verify": True}, {"frame": "face"}):  # until they are wired
+        with pytest.raises(NotImplementedError):
+            bmpface.detect(SAMPLE, **reserved)
 
 
 def test_every_memory_layout_gives_the_same_answers(bgr):
@@ -166,6 +202,11 @@ def test_every_memory_layout_gives_the_same_answers(bgr):
         ("mirrored", bgr[:, ::-1]),
         ("read-only", np.frombuffer(bgr.tobytes(), np.uint8).reshape(bgr.shape)),
     ]
+    # A grey picture, 2-D: read as three equal channels.
+    grey = bgr[..., 2]
+    for order in ("bgr", "rgb"):
+        assert bmpface.regions(grey, order, min_side=1) == bmpface.regions(
+            np.dstack([grey] * 3), order, min_side=1)
     for name, view in layouts:
         packed = np.ascontiguousarray(view)
         for order in ("bgr", "rgb"):
