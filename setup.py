@@ -1,6 +1,6 @@
 """Builds the extension of the Python package with the project's own CMake build, so that it gets
 the library's sources and floating-point flags from the one place they are written, and puts the
-libvips module bmpface-vips.so beside it in the package. The version is the project's, read from
+libvips module bmpface-vips.so (and --verify's bmpface-verify.so) beside it in the package. The version is the project's, read from
 CMakeLists.txt, where it is written once."""
 import os
 import re
@@ -36,9 +36,11 @@ class CMakeBuild(build_ext):
         os.makedirs(target, exist_ok=True)
         shutil.copyfile(os.path.join(built, os.path.basename(self.get_ext_filename(ext.name))),
                         self.get_ext_fullpath(ext.name))
-        module = os.path.join(built, "bmpface-vips.so")
-        if os.path.exists(module):  # absent from a build without libvips
-            shutil.copyfile(module, os.path.join(target, "bmpface-vips.so"))
+        # The modules, absent from a build without libvips or dlib.
+        for name in ("bmpface-vips.so", "bmpface-verify.so"):
+            module = os.path.join(built, name)
+            if os.path.exists(module):
+                shutil.copyfile(module, os.path.join(target, name))
 
 
 # setuptools keeps its own folder, apart from the CMake build folder build/ of the scripts.

@@ -29,6 +29,7 @@
 #include "photo/format.h"
 #include "photo/framing.h"
 #include "photo/photo.h"
+#include "photo/verify.h"
 #include "platform/platform.h"
 
 namespace py = pybind11;
@@ -198,10 +199,20 @@ py::object RectTuple(const FaceRect& r) { return py::make_tuple(r.x, r.y, r.widt
 
 // The options of a call: the command's own records and limits, checked here once.
 PhotoOptions MakeOptions(bool orient, double margin, const std::string& aspect,
-                         const std::string& size, const std::string& format, int quality) {
+                         const std::string& size, const std::string& format, int quality,
+                         bool verify, const std::string& frame) {
   PhotoOptions options;
   options.orient = orient;
   photo::Framing& f = options.framing;
+  if (!photo::FrameFromWord(frame, f.from)) {
+    throw py::value_error("frame must be \"rule\", \"region\" or \"face\", got " + frame);
+  }
+  if (f.from == photo::FrameFrom::kFace && !verify) {
+    throw py::value_error("frame=\"face\" needs verify=True");
+  }
+  std::string why;
+  if (verify && !photo::VerifierAvailable(why)) throw py::value_error("verify: " + why);
+  options.verify = verify;
   if (!(margin >= 0 && margin <= photo::kMaxMargin)) {
     char text[64];
     std::snprintf(text, sizeof text, "margin must be from 0 to %g", photo::kMaxMargin);
@@ -232,19 +243,48 @@ PhotoOptions MakeOptions(bool orient, double margin, const std::string& aspect,
   return options;
 }
 
-// The (framed) face rectangle of `p`: true with it in `rect`, false without a face.
-bool FindFace(const Picture& p, const PhotoOptions& options, FaceRect& rect) {
+// The search's choice on `p` and what the photo layer makes of it (verified, framed).
+struct Answer {
+  Outcome outcome = Outcome::kNoFace;  // kFaceFound, kNoFace or kUnverified
+  FaceRect rect{};                     // the (framed) rectangle, with a face
+  BMPFaceFacts facts{};
+  photo::FaceDecision decision;
+};
+
+Answer Decide(const Picture& p, const PhotoOptions& options) {
   const BMPImage& i = p.image();
-  BMPFaceRect found;
+  Answer answer;
+  BMPFaceRect found{};
   int32_t status;
+  std::string error;
   {
     py::gil_scoped_release release;
-    status = BMPFaceDetectPixels(i.pixels, i.width, i.height, i.rowStride, i.bytesPerPixel, &found);
+    status = BMPFaceWalkRegionsFacts(i.pixels, i.width, i.height, i.rowStride, i.bytesPerPixel,
+                                     nullptr, nullptr, &found, &answer.facts);
+    if (status == BMPFACE_OK) {
+      const BMPFaceRect& b = answer.facts.box;
+      SkinRegion chosen{};
+      chosen.minX = b.x;
+      chosen.maxX = b.x + b.width - 1;
+      chosen.minY = b.y;
+      chosen.maxY = b.y + b.height - 1;
+      answer.rect = {found.x, found.y, found.width, found.height};
+      answer.outcome = photo::DecideFace(i, options, chosen, answer.rect, answer.decision,
+                                         error) == 1
+                           ? Outcome::kFaceFound
+                           : Outcome::kUnverified;
+    }
   }
-  if (!FaceOrNone(status)) return false;
-  rect = {found.x, found.y, found.width, found.height};
-  if (options.framing.Any()) rect = photo::FrameFace(rect, i.width, i.height, options.framing);
-  return true;
+  FaceOrNone(status);
+  return answer;
+}
+
+// The (framed) face rectangle of `p`: true with it in `rect`, false without a face (or, with
+// verify, without a confirmed one).
+bool FindFace(const Picture& p, const PhotoOptions& options, FaceRect& rect) {
+  const Answer answer = Decide(p, options);
+  rect = answer.rect;
+  return answer.outcome == Outcome::kFaceFound;
 }
 
 // The crop of `rect`, resized to the options' size when one is asked, in a buffer of the library's
@@ -355,6 +395,24 @@ py::object Extract(const py::object& source, int kind, bool bgr, const PhotoOpti
   return RectTuple(rect);
 }
 
+py::object RectOrNone(bool given, const FaceRect& r) { return given ? RectTuple(r) : py::none(); }
+
+// The answer and how sure it is: (word, rectangle, region box, pixel count, fill, score,
+// runner-up, candidates, skin share, verified, verified face).
+py::tuple Facts(const py::object& source, int kind, bool bgr, const PhotoOptions& options) {
+  const Picture p(source, kind, bgr, options);
+  const Answer a = Decide(p, options);
+  const BMPFaceFacts& f = a.facts;
+  const bool found = f.found != 0;
+  const FaceRect box{f.box.x, f.box.y, f.box.width, f.box.height};
+  return py::make_tuple(FactsOf(a.outcome).word,
+                        RectOrNone(a.outcome == Outcome::kFaceFound, a.rect),
+                        RectOrNone(found, box), f.pixelCount, f.fill, f.score, f.runnerUp,
+                        f.candidates, f.skinShare,
+                        options.verify && found ? py::object(py::bool_(a.decision.verified)) : py::none(),
+                        RectOrNone(a.decision.verified, a.decision.face));
+}
+
 // Keeps every region the walk shows. Nothing may be thrown through the library's frames, so a
 // failed append is remembered and raised afterwards.
 struct Collected {
@@ -421,7 +479,8 @@ PYBIND11_MODULE(_bmpface, m) {
   py::class_<PhotoOptions>(m, "Options")
       .def(py::init(&MakeOptions), py::arg("orient") = true, py::arg("margin") = 0.0,
            py::arg("aspect") = "", py::arg("size") = "", py::arg("format") = "",
-           py::arg("quality") = 0, "Checked options of a call (ValueError when out of range).");
+           py::arg("quality") = 0, py::arg("verify") = false, py::arg("frame") = "rule",
+           "Checked options of a call (ValueError when out of range).");
   m.def("support", &photo::PhotoSupport, "Which picture formats this build reads, in words.");
   m.def("detect", &Detect, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
         "(x, y, width, height) of the (framed) face rectangle, or None.");
@@ -430,6 +489,9 @@ PYBIND11_MODULE(_bmpface, m) {
   m.def("extract", &Extract, py::arg("source"), py::arg("kind"), py::arg("bgr"),
         py::arg("options"), py::arg("output"),
         "Writes the crop as the file output (bytes); its rectangle, or None without a face.");
+  m.def("facts", &Facts, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
+        "(word, rect, region, pixel_count, fill, score, runner_up, candidates, skin_share, "
+        "verified, face) of the search's choice.");
   m.def("regions", &Regions, py::arg("source"), py::arg("kind"), py::arg("bgr"),
         py::arg("options"),
         "(x, y, width, height, pixel_count, failed_test, score, leads) of every skin region.");

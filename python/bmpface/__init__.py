@@ -20,7 +20,11 @@ call gives the rectangle ``bmpface --detect`` gives for the same picture. A path
 
 Framing is asked with keywords, as the command's options: ``margin=0.25`` adds a quarter of the
 rectangle on each side, ``aspect="35:45"`` (or ``(35, 45)``) grows the shorter side, ``size=
-"256x256"`` (or ``(256, 256)``) resizes the crop and implies that aspect.
+"256x256"`` (or ``(256, 256)``) resizes the crop and implies that aspect; ``frame`` says what they
+start from: ``"rule"`` (the face rectangle, default), ``"region"`` (the chosen skin region's box)
+or ``"face"`` (the face ``verify`` found). ``verify=True`` asks a face detector (dlib's, the
+command's ``--verify``) to confirm the chosen region: a region without a frontal face gives no
+face (``facts`` tells it apart as ``"unverified"``).
 
 Results: ``detect``, ``crop`` and ``extract`` return ``None`` for a picture without a face; that
 is a result, not an error. Every failure raises a ``bmpface.Error``: ``LoadError`` (an
@@ -46,7 +50,8 @@ from ._errors import load_error, save_error
 
 __version__: str = _bmpface.__version__
 
-__all__ = ["Rect", "Region", "extract", "detect", "crop", "regions", "crop_folder",
+__all__ = ["Rect", "Region", "Facts", "extract", "detect", "facts", "crop", "regions",
+           "crop_folder",
            "Error", "LoadError", "MissingFileError", "PermissionDeniedError", "SaveError",
            "OK", "LOAD_FAILED", "NO_FACE", "EXTRACT_FAILED", "SAVE_FAILED", "__version__"]
 
@@ -54,6 +59,7 @@ PathType = Union[str, "os.PathLike[str]", "os.PathLike[bytes]"]
 Source = Any  # a path, contents, a file object, a PIL image or an array (see above)
 Order = Literal["rgb", "bgr"]
 Pair = Union[str, Tuple[int, int], None]
+Frame = Literal["rule", "region", "face"]
 
 
 class Rect(NamedTuple):
@@ -85,6 +91,32 @@ class Region(NamedTuple):
     chosen: bool
 
 
+class Facts(NamedTuple):
+    """The search's answer and how sure it is (the fields of ``bmpface --detect --json``).
+
+    ``status`` is ``"face"``, ``"no_face"`` or ``"unverified"`` (``verify=True`` and the face
+    detector found no face in the chosen region). ``rect`` is the (framed) rectangle with a face.
+    ``region`` is the chosen skin region's box, ``pixel_count`` its skin pixels and ``fill`` the
+    share of its box they fill; ``score`` is its score and ``runner_up`` the best score of every
+    other candidate (0 when it was alone): the nearer the two, the closer the choice. ``candidates``
+    counts the regions that passed every test, ``skin_share`` is the share of the picture that is
+    skin (much skin: warm light or walls). ``verified`` is None unless ``verify`` was asked, and
+    ``face`` the face the detector found.
+    """
+
+    status: str
+    rect: Optional[Rect]
+    region: Optional[Rect]
+    pixel_count: int
+    fill: float
+    score: float
+    runner_up: float
+    candidates: int
+    skin_share: float
+    verified: Optional[bool]
+    face: Optional[Rect]
+
+
 def _pair(value: Pair, separator: str, name: str) -> str:
     if value is None:
         return ""
@@ -103,20 +135,15 @@ def _bgr(order: str) -> bool:
     return order == "bgr"
 
 
-def _unwired(verify: Any, frame: Any) -> None:
-    if verify is not None or frame is not None:
-        raise NotImplementedError("verify= and frame= are not available in this version yet")
-
-
 def _call(function: Any, source: Source, order: str, orient: bool, margin: float = 0.0,
           aspect: Pair = None, size: Pair = None, fmt: str = "", quality: int = 0,
-          extra: Tuple[Any, ...] = ()) -> Any:
+          extra: Tuple[Any, ...] = (), verify: bool = False, frame: str = "rule") -> Any:
     bgr = _bgr(order)
     (held, kind, name), orient = _sources.sort(source, orient)
     # A Pillow image's pixels are red first whatever `order` asks of the result.
     swap = bgr and kind == _bmpface.ARRAY and held is not source
     options = _bmpface.Options(orient, float(margin), _pair(aspect, ":", "aspect"),
-                               _pair(size, "x", "size"), fmt, quality)
+                               _pair(size, "x", "size"), fmt, quality, bool(verify), frame)
     try:
         found = function(held, kind, bgr and not swap, options, *extra)
     except _bmpface.LoadFailure as error:
@@ -128,34 +155,43 @@ def _call(function: Any, source: Source, order: str, orient: bool, margin: float
 
 
 def detect(source: Source, order: Order = "rgb", *, orient: bool = True, margin: float = 0.0,
-           aspect: Pair = None, size: Pair = None, verify: None = None,
-           frame: None = None) -> Optional[Rect]:
+           aspect: Pair = None, size: Pair = None, verify: bool = False,
+           frame: Frame = "rule") -> Optional[Rect]:
     """The face rectangle of ``source`` (the one ``extract`` would crop), framed as asked, in the
-    upright picture's coordinates; None without a face. ``size`` only shapes the rectangle (its
-    aspect). ``verify`` and ``frame`` are reserved: anything but None raises
-    NotImplementedError."""
-    _unwired(verify, frame)
-    found = _call(_bmpface.detect, source, order, orient, margin, aspect, size)
+    upright picture's coordinates; None without a face (or, with ``verify``, without one the
+    face detector confirms). ``size`` only shapes the rectangle (its aspect)."""
+    found = _call(_bmpface.detect, source, order, orient, margin, aspect, size, verify=verify,
+                  frame=frame)
     return None if found is None else Rect(*found)
+
+
+def facts(source: Source, order: Order = "rgb", *, orient: bool = True, margin: float = 0.0,
+          aspect: Pair = None, size: Pair = None, verify: bool = False,
+          frame: Frame = "rule") -> Facts:
+    """What ``detect`` decides and how sure it is: see ``Facts``."""
+    f = _call(_bmpface.facts, source, order, orient, margin, aspect, size, verify=verify,
+              frame=frame)
+    rect, region, face = (None if r is None else Rect(*r) for r in (f[1], f[2], f[10]))
+    return Facts(f[0], rect, region, f[3], f[4], f[5], f[6], f[7], f[8], f[9], face)
 
 
 @overload
 def crop(source: Source, order: Order = ..., *, orient: bool = ..., margin: float = ...,
          aspect: Pair = ..., size: Pair = ..., as_pil: Literal[False] = ...,
-         verify: None = ..., frame: None = ...) -> Optional[npt.NDArray[np.uint8]]: ...
+         verify: bool = ..., frame: Frame = ...) -> Optional[npt.NDArray[np.uint8]]: ...
 @overload
 def crop(source: Source, order: Order = ..., *, orient: bool = ..., margin: float = ...,
          aspect: Pair = ..., size: Pair = ..., as_pil: Literal[True],
-         verify: None = ..., frame: None = ...) -> Any: ...
+         verify: bool = ..., frame: Frame = ...) -> Any: ...
 def crop(source: Source, order: Order = "rgb", *, orient: bool = True, margin: float = 0.0,
-         aspect: Pair = None, size: Pair = None, as_pil: bool = False, verify: None = None,
-         frame: None = None) -> Any:
+         aspect: Pair = None, size: Pair = None, as_pil: bool = False, verify: bool = False,
+         frame: Frame = "rule") -> Any:
     """The face's pixels (framed, resized to ``size``) as a new array (height, width, channels),
     or a Pillow image with ``as_pil=True`` (RGB, or RGBA where the picture has alpha); None
     without a face. The array shares no memory with ``source`` and is in the channel order
     ``order`` names, for a file as for an array."""
-    _unwired(verify, frame)
-    made = _call(_bmpface.crop, source, "rgb" if as_pil else order, orient, margin, aspect, size)
+    made = _call(_bmpface.crop, source, "rgb" if as_pil else order, orient, margin, aspect, size,
+                 verify=verify, frame=frame)
     if made is None:
         return None
     pixels, alpha = made
@@ -167,8 +203,8 @@ def crop(source: Source, order: Order = "rgb", *, orient: bool = True, margin: f
 
 def extract(input: Source, output: PathType, order: Order = "rgb", *, orient: bool = True,
             margin: float = 0.0, aspect: Pair = None, size: Pair = None,
-            format: Optional[str] = None, quality: int = 0, verify: None = None,
-            frame: None = None) -> Optional[Rect]:
+            format: Optional[str] = None, quality: int = 0, verify: bool = False,
+            frame: Frame = "rule") -> Optional[Rect]:
     """Writes the face of ``input`` as the file ``output``, as ``bmpface INPUT OUTPUT`` does: in
     ``format`` (bmp, jpg, png, webp, tif, gif, heic, avif), else the output name's extension,
     else the input's format (BMP for arrays); JPEG at ``quality`` (default 90). A BMP of a BMP is
@@ -177,11 +213,10 @@ def extract(input: Source, output: PathType, order: Order = "rgb", *, orient: bo
 
     This is not a mirror of the C export ``BMPFaceExtract``, whose statuses (``OK``,
     ``LOAD_FAILED``, ...) stay here as constants for code that calls the C library."""
-    _unwired(verify, frame)
     target = _sources.path_bytes(output)
     try:
         found = _call(_bmpface.extract, input, order, orient, margin, aspect, size, format or "",
-                      quality, (target,))
+                      quality, (target,), verify=verify, frame=frame)
     except _bmpface.SaveFailure as error:
         raise save_error(error.args[0], error.args[1], os.fspath(output)) from None
     return None if found is None else Rect(*found)

@@ -49,7 +49,7 @@ def _one(source: pathlib.Path, target: pathlib.Path, options: Any) -> Outcome:
     Never raises for the
     picture's own faults, and never leaves a partial crop: the temporary file is renamed only
     once written whole, and removed otherwise."""
-    from . import Error, LoadError, SaveError, extract
+    from . import Error, LoadError, SaveError, extract, facts
     target.parent.mkdir(parents=True, exist_ok=True)
     # The temporary name ends with the crop's own, so that its extension picks the format.
     handle, temporary = tempfile.mkstemp(prefix="." + target.stem + ".",
@@ -58,7 +58,11 @@ def _one(source: pathlib.Path, target: pathlib.Path, options: Any) -> Outcome:
     try:
         rect = extract(source, temporary, **options)
         if rect is None:
-            return "no_face", "", None
+            if not options.get("verify"):
+                return "no_face", "", None
+            # No face, or one the face detector did not confirm: the report tells them apart.
+            asked = {k: v for k, v in options.items() if k not in ("format", "quality")}
+            return facts(source, **asked).status, "", None
         os.replace(temporary, target)
         return "done", "", (rect.x, rect.y, rect.width, rect.height)
     except SaveError as error:
@@ -89,10 +93,10 @@ def crop_folder(photos: Folder, faces: Folder, *, jobs: Optional[int] = None,
     """Writes the face of every picture below ``photos`` under ``faces`` at the same place
     (``photos/2019/a.jpg`` gives ``faces/2019/a.jpg``, or ``a.png`` with ``format="png"``), on
     ``jobs`` threads (default: the cores). ``options`` are ``extract``'s (``margin``, ``aspect``,
-    ``size``, ``quality``, ``orient``). With ``resume``, pictures whose crop exists are skipped.
-    ``report`` (a path or a text file) gets one JSON line per picture as ``bmpface batch
-    --report`` writes them: path, status (done, no_face, load_failed, save_failed, skipped), the
-    rectangle, output, error. A progress bar shows on a
+    ``size``, ``quality``, ``orient``, ``verify``, ``frame``). With ``resume``, pictures whose
+    crop exists are skipped. ``report`` (a path or a text file) gets one JSON line per picture as
+    ``bmpface batch --report`` writes them: path, status (done, no_face, unverified, load_failed,
+    save_failed, skipped), the rectangle, output, error. A progress bar shows on a
     terminal where tqdm is installed (``progress=False`` hides it). Returns the counts."""
     sources: List[pathlib.Path] = list(pictures(photos))
     targets = []
@@ -117,7 +121,10 @@ def crop_folder(photos: Folder, faces: Folder, *, jobs: Optional[int] = None,
         with concurrent.futures.ThreadPoolExecutor(max_workers=jobs or os.cpu_count()) as pool:
             for (source, target), (word, reason, rect) in zip(
                     zip(sources, targets), pool.map(run, zip(sources, targets))):
-                counts[word if word in counts else "failed"] += 1  # load and save failures too
+                # Unverified pictures count with those without a face; load and save failures
+                # as failed.
+                counts[word if word in counts else "no_face" if word == "unverified" else
+                       "failed"] += 1
                 if reason:
                     print("bmpface: %s: %s" % (source, reason), file=sys.stderr)
                 if lines is not None:  # as bmpface batch --report writes them

@@ -182,9 +182,9 @@ def test_bad_sources_raise(tmp_path):
                 call(source, order)
     with pytest.raises(ValueError):
         bmpface.extract(SAMPLE, "out\0.bmp")
-    for reserved in ({"verify": True}, {"frame": "face"}):  # until they are wired
-        with pytest.raises(NotImplementedError):
-            bmpface.detect(SAMPLE, **reserved)
+    for keywords in ({"frame": "face"}, {"frame": "Region"}, {"frame": None}):
+        with pytest.raises((ValueError, TypeError)):
+            bmpface.detect(SAMPLE, **keywords)
 
 
 def test_every_memory_layout_gives_the_same_answers(bgr):

@@ -3,6 +3,7 @@ format x orientation as a path, as bytes, as BytesIO and as the Pillow image ope
 Pillow images of every mode the package converts, next to the command on a file of that mode;
 framing. BMPFACE_COMMAND names the command; without it these tests are skipped."""
 import io
+import json
 import os
 import pathlib
 import subprocess
@@ -82,11 +83,22 @@ FRAMINGS = [  # keywords, the command's options
     ({"aspect": (35, 45)}, ["--aspect", "35:45"]),
     ({"margin": 0.1, "aspect": "1:1"}, ["--margin", "0.1", "--aspect", "1:1"]),
     ({"size": (64, 80)}, ["--size", "64x80"]),
+    ({"frame": "region", "margin": 0.1}, ["--frame", "region", "--margin", "0.1"]),
+    ({"verify": True, "frame": "face"}, ["--verify", "--frame", "face"]),
 ]
+
+
+def needs_verify(keywords):
+    if keywords.get("verify"):
+        try:
+            bmpface.detect(SAMPLE, verify=True)
+        except ValueError as why:
+            pytest.skip(str(why))
 
 
 @pytest.mark.parametrize("keywords, options", FRAMINGS, ids=[str(f[0]) for f in FRAMINGS])
 def test_framing_as_the_command(photos, tmp_path, keywords, options):
+    needs_verify(keywords)
     picture = photos[5]  # a sideways JPEG: framing in the upright picture
     rect = bmpface.detect(picture, **keywords)
     assert rect == command_rect(picture, *options)
@@ -98,6 +110,32 @@ def test_framing_as_the_command(photos, tmp_path, keywords, options):
                    capture_output=True, check=True, timeout=60)
     with Image.open(tmp_path / "face.png") as ours, Image.open(tmp_path / "command.png") as theirs:
         assert ours.size == theirs.size and ours.tobytes() == theirs.tobytes()
+
+
+@pytest.mark.parametrize("verify", [False, True])
+def test_facts_as_the_command(tmp_path, verify):
+    """How sure the answer is, field by field as --detect --json gives it: on the sample (a face)
+    and on a skin-coloured disc (a region the face detector does not confirm)."""
+    options = {"verify": True} if verify else {}
+    needs_verify(options)
+    disc = Image.new("RGB", (200, 160), (40, 70, 90))
+    ImageDraw = pytest.importorskip("PIL.ImageDraw")
+    ImageDraw.Draw(disc).ellipse([50, 10, 130, 110], fill=(214, 160, 128))
+    disc.save(tmp_path / "disc.png")
+    for picture in (SAMPLE, tmp_path / "disc.png"):
+        done = subprocess.run([COMMAND, "--detect", "--json", *(["--verify"] if verify else []),
+                               str(picture)], capture_output=True, text=True, timeout=60)
+        theirs = json.loads(done.stdout)
+        ours = bmpface.facts(picture, **options)
+        assert ours.status == theirs["status"]
+        region = theirs["region"]
+        assert ours.region == bmpface.Rect(region["x"], region["y"], region["width"],
+                                           region["height"])
+        assert ours.pixel_count == region["pixels"]
+        assert ours.candidates == theirs["candidates"]
+        assert round(ours.skin_share, 4) == theirs["skin_share"]
+        assert ours.verified == theirs.get("verified")
+        assert (ours.rect is None) == ("x" not in theirs)
 
 
 # Pillow modes, each next to the command on a file of that mode.

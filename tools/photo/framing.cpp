@@ -103,6 +103,20 @@ void OutputSize(int32_t cropW, int32_t cropH, const Framing& framing, int32_t& w
   height = std::max<int32_t>(static_cast<int32_t>(std::lround(framing.sizeH * f)), 1);
 }
 
+bool FrameFromWord(const std::string& word, FrameFrom& from) {
+  static const struct {
+    const char* word;
+    FrameFrom from;
+  } kWords[] = {{"rule", FrameFrom::kRule}, {"region", FrameFrom::kRegion}, {"face", FrameFrom::kFace}};
+  for (const auto& w : kWords) {
+    if (word == w.word) {
+      from = w.from;
+      return true;
+    }
+  }
+  return false;
+}
+
 FaceRect FrameFace(const FaceRect& face, int32_t width, int32_t height, const Framing& framing) {
   int64_t x0 = face.x, y0 = face.y;
   int64_t x1 = int64_t{face.x} + face.width, y1 = int64_t{face.y} + face.height;  // exclusive

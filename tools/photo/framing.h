@@ -32,6 +32,9 @@ enum class FrameFrom {
   kFace,    // the face the detector of --verify found in that region
 };
 
+// The FrameFrom a word names: "rule", "region" or "face"; false for any other word.
+bool FrameFromWord(const std::string& word, FrameFrom& from);
+
 // Default: all off, the face rectangle as the library finds it.
 struct Framing {
   Margins margin;       // --margin, --margin-top/-right/-bottom/-left

@@ -154,15 +154,11 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
     app.add_option_function<std::string>(
            "--frame",
            [&options](const std::string& word) {
-             if (word == "rule") {
-               options.framing.from = FrameFrom::kRule;
-             } else if (word == "region") {
-               options.framing.from = FrameFrom::kRegion;
-             } else if (word == "face") {
-               if (!options.verify) throw CLI::ValidationError("--frame", "face needs --verify");
-               options.framing.from = FrameFrom::kFace;
-             } else {
+             if (!FrameFromWord(word, options.framing.from)) {
                throw CLI::ValidationError("--frame", "expected rule, region or face");
+             }
+             if (options.framing.from == FrameFrom::kFace && !options.verify) {
+               throw CLI::ValidationError("--frame", "face needs --verify");
              }
            },
            "frame from: rule (the face rectangle, default), region (the chosen skin region's "

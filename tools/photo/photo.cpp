@@ -419,25 +419,34 @@ int PhotoLoadHook(void* context, const char* input, BMPImage& image, const RowSi
   return LoadPhoto(input, *request.options, image, request.info, request.error, sink);
 }
 
-int PhotoFaceHook(void* context, const BMPImage& source, FaceRect& rect) {
-  PhotoRequest& request = *static_cast<PhotoRequest*>(context);
-  const PhotoOptions& options = *request.options;
-  request.face = rect;
+int DecideFace(const BMPImage& source, const PhotoOptions& options, const SkinRegion& chosen,
+               FaceRect& rect, FaceDecision& decision, std::string& error) {
+  decision = FaceDecision{};
   if (options.verify) {
-    const int found = VerifyRegion(source, request.facts.chosen, request.verifiedFace,
-                                   request.error);
-    request.verified = found == 1;
-    if (!request.verified) return kFaceNotConfirmed;
+    decision.verified = VerifyRegion(source, chosen, decision.face, error) == 1;
+    if (!decision.verified) return kFaceNotConfirmed;
   }
   if (options.framing.Any()) {
-    const SkinRegion& r = request.facts.chosen;
-    const FaceRect region{r.minX, r.minY, r.maxX - r.minX + 1, r.maxY - r.minY + 1};
+    const FaceRect region{chosen.minX, chosen.minY, chosen.maxX - chosen.minX + 1,
+                          chosen.maxY - chosen.minY + 1};
     const FrameFrom from = options.framing.from;
     const FaceRect& base = from == FrameFrom::kRegion ? region
-                           : from == FrameFrom::kFace ? request.verifiedFace
+                           : from == FrameFrom::kFace ? decision.face
                                                       : rect;
     rect = FrameFace(base, source.width, source.height, options.framing);
   }
+  return 1;
+}
+
+int PhotoFaceHook(void* context, const BMPImage& source, FaceRect& rect) {
+  PhotoRequest& request = *static_cast<PhotoRequest*>(context);
+  request.face = rect;
+  FaceDecision decision;
+  const int decided =
+      DecideFace(source, *request.options, request.facts.chosen, rect, decision, request.error);
+  request.verified = decision.verified;
+  request.verifiedFace = decision.face;
+  if (decided != 1) return decided;
   return request.stopAfterFace ? 0 : 1;
 }
 

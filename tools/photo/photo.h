@@ -102,6 +102,19 @@ bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const Photo
 // why.
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
 
+// What --verify found, when it was asked.
+struct FaceDecision {
+  bool verified = false;  // the face detector found a face in the chosen region: `face`
+  FaceRect face{};
+};
+
+// What every front door does with the search's choice: the rectangle `rect` the library made from
+// the region `chosen`. With --verify the face detector must find a face in that region, else
+// kFaceNotConfirmed (the request ends as unverified); then the framing, from the rectangle, the
+// region or the verified face, in `rect`. Returns 1, or kFaceNotConfirmed.
+int DecideFace(const BMPImage& source, const PhotoOptions& options, const SkinRegion& chosen,
+               FaceRect& rect, FaceDecision& decision, std::string& error);
+
 // One request through the photo layer: the hooks' context.
 struct PhotoRequest {
   const PhotoOptions* options = nullptr;
