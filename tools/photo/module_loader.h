@@ -5,6 +5,7 @@
 #define BMPFACE_TOOLS_PHOTO_MODULE_LOADER_H_
 
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace bmpface::photo {
@@ -22,6 +23,32 @@ namespace bmpface::photo {
 // A module taken stays loaded for the life of the process.
 bool LoadModule(const char* name, const char* what, const char* symbol,
                 const std::function<std::string(void* entry)>& accept, std::string& why);
+
+// The table (a record with `abi` and `build` fields) that the module's `symbol`, a function
+// without arguments, returns: taken only from the build `version` with this `abi`. Null with
+// `why`. Loaded once per process: later calls give the first call's answer.
+template <typename Table>
+const Table* LoadModuleTable(const char* name, const char* what, const char* symbol, int abi,
+                             const char* version, std::string& why) {
+  static std::once_flag once;
+  static const Table* loaded = nullptr;
+  static std::string whyNot;
+  std::call_once(once, [&] {
+    LoadModule(
+        name, what, symbol,
+        [&](void* entry) -> std::string {
+          const Table* table = reinterpret_cast<const Table* (*)()>(entry)();
+          if (table == nullptr || table->abi != abi || std::string(table->build) != version) {
+            return "not from this build of bmpface";
+          }
+          loaded = table;
+          return "";
+        },
+        whyNot);
+  });
+  if (loaded == nullptr) why = whyNot;
+  return loaded;
+}
 
 }  // namespace bmpface::photo
 
