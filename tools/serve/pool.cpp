@@ -2,7 +2,8 @@
 
 namespace bmpface::serve {
 
-WorkPool::WorkPool(int workers, int queue) : limit_(static_cast<size_t>(queue)) {
+WorkPool::WorkPool(int workers, int queue)
+    : limit_(static_cast<size_t>(workers) + static_cast<size_t>(queue)) {
   for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
 }
 
@@ -19,7 +20,8 @@ WorkPool::Result WorkPool::Run(std::function<void()> job, Clock::time_point dead
   auto task = std::make_shared<Task>();
   task->job = std::move(job);
   std::unique_lock<std::mutex> lock(mutex_);
-  if (tasks_.size() >= limit_) return Result::kQueueFull;
+  // Abandoned tasks still queued count: they go as soon as a worker looks at them.
+  if (tasks_.size() + static_cast<size_t>(busy_) >= limit_) return Result::kQueueFull;
   tasks_.push_back(task);
   wake_.notify_one();
   if (done_.wait_until(lock, deadline, [&] { return task->done; })) return Result::kDone;

@@ -42,7 +42,7 @@ class WorkPool {
   };
   void Work();
 
-  const size_t limit_;
+  const size_t limit_;  // tasks running and waiting
   mutable std::mutex mutex_;
   std::condition_variable wake_;  // workers: a task or the end
   std::condition_variable done_;  // callers: a task finished

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -50,6 +51,9 @@ constexpr int kKeepAliveSeconds = 5;
 constexpr int kSpareConnections = 16;
 // After SIGTERM, how long answers still being made may take beyond --timeout.
 constexpr int kGraceBeyondTimeout = kIoSeconds + kKeepAliveSeconds;
+// After refusing a body, how much more of it is read and dropped before the connection ends.
+constexpr int kLingerSeconds = 2;
+constexpr size_t kLingerBytes = size_t{16} << 20;
 constexpr uint64_t kDefaultMaxBody = uint64_t{64} << 20;
 
 struct Settings {
@@ -154,6 +158,17 @@ void CloseAfterAnswer(const httplib::Request& req) {
       localPort = ntohs(reinterpret_cast<const sockaddr_in6&>(local).sin6_port);
     }
     if (peerPort == req.remote_port && localPort == req.local_port && req.remote_addr == address) {
+      // What the client still sends is read and dropped for a moment first: a client that sends
+      // its whole body before reading would otherwise meet a reset instead of the answer.
+      char drop[65536];
+      size_t dropped = 0;
+      const Clock::time_point until = Clock::now() + std::chrono::seconds(kLingerSeconds);
+      pollfd wait{fd, POLLIN, 0};
+      while (dropped < kLingerBytes && Clock::now() < until && ::poll(&wait, 1, 200) > 0) {
+        const ssize_t n = ::recv(fd, drop, sizeof drop, MSG_DONTWAIT);
+        if (n <= 0) break;
+        dropped += static_cast<size_t>(n);
+      }
       ::shutdown(fd, SHUT_RD);
       break;
     }
