@@ -1,10 +1,12 @@
 # Sourced by the scripts: makes sure the Debian packages the build and tests need are there.
 # As root it installs what is missing; otherwise it prints the apt-get line and stops.
 # libvips-dev: the command's other formats; libvips-tools: its `vips` tool, for the photo tests.
+# libcpp-httplib-dev: bmpface serve; curl, chromium, chromium-driver, python3-selenium: its tests;
+# wrk: its bench.
 BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev nlohmann-json3-dev libpng-dev python3-pil
   pkg-config binutils libvips-dev libvips-tools python3-dev pybind11-dev python3-pybind11
   python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-dask
-  python3-distributed)
+  python3-distributed libcpp-httplib-dev curl chromium chromium-driver python3-selenium wrk)
 
 bmpface_ensure_packages() {
   local missing=() p
