@@ -461,14 +461,21 @@ int RunServe(int argc, char** argv) {
     if (signal < 0) return;
     LogLine(JsonLine().String("time", Now()).String("event", "stopping")
                 .Int("in_flight", service.pending()).Finish());
-    server.stop();
-    // Answers still under way get their grace period; past it the process ends anyway.
+    // Answers still under way get their grace period; past it the process ends anyway. The stop
+    // is repeated: a signal that comes before the server has started listening would be lost.
+    const Clock::time_point graceEnd =
+        Clock::now() + std::chrono::seconds(s.timeout + kGraceBeyondTimeout);
     std::unique_lock<std::mutex> lock(endMutex);
-    if (!ended.wait_for(lock, std::chrono::seconds(s.timeout + kGraceBeyondTimeout),
-                        [&] { return finished.load(); })) {
-      LogLine(JsonLine().String("time", Now()).String("event", "grace_over")
-                  .Int("in_flight", service.pending()).Finish());
-      std::_Exit(0);
+    while (!finished.load()) {
+      if (Clock::now() >= graceEnd) {
+        LogLine(JsonLine().String("time", Now()).String("event", "grace_over")
+                    .Int("in_flight", service.pending()).Finish());
+        std::_Exit(0);
+      }
+      lock.unlock();
+      server.stop();
+      lock.lock();
+      ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return finished.load(); });
     }
   });
   const bool listened = server.listen_after_bind();
