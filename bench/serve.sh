@@ -11,7 +11,11 @@ seconds=${2:-10}
 cores=$(nproc)
 work=$(mktemp -d)
 server=
-cleanup() { [ -n "$server" ] && kill -TERM "$server" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
+cleanup() {
+  [ -n "$server" ] && kill -TERM "$server" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
 trap cleanup EXIT
 command -v wrk >/dev/null || { echo "needs wrk (Debian wrk)" >&2; exit 1; }
 
@@ -51,7 +55,8 @@ measure() {  # measure PICTURE CONNECTIONS DELAY
     function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; return v * 1000 }
     /^ +50%/ { p50 = ms($2) } /^ +99%/ { p99 = ms($2) } /^Requests\/sec/ { rate = $2 }
     /Non-2xx/ { bad = $NF }
-    END { printf "%.1f %.2f %.2f%s\n", rate, p50, p99, bad ? " (" bad " non-2xx)" : "" }' "$work/wrk.txt"
+    END { printf "%.1f %.2f %.2f%s\n", rate, p50, p99, bad ? " (" bad " non-2xx)" : "" }' \
+    "$work/wrk.txt"
 }
 
 # Pictures per second of batch and of one process per picture on COUNT copies.
@@ -79,8 +84,11 @@ for case in "sample.bmp 2000" "photo.jpg 60"; do
     printf "%d", d < 0 ? 0 : d }')
   read -r hrate hp50 hp99 hrest < <(measure "$work/$1" $((2 * cores)) "$delay")
   read -r batch loop < <(others "$work/$1" "$2")
-  printf '%s: serve %s req/s (p50 %s ms, p99 %s ms)%s; at half rate %s req/s (p50 %s ms, p99 %s ms, p99/p50 %.2f); batch %s pictures/s (serve/batch %.2f); one process a picture %s/s\n' \
-    "$1" "$rate" "$p50" "$p99" "${rest:+ $rest}" "$hrate" "$hp50" "$hp99" \
+  format='%s: serve %s req/s (p50 %s ms, p99 %s ms)%s;\n'
+  format+='  at half rate %s req/s (p50 %s ms, p99 %s ms, p99/p50 %.2f);\n'
+  format+='  batch %s pictures/s (serve/batch %.2f); one process a picture %s/s\n'
+  # shellcheck disable=SC2059
+  printf "$format" "$1" "$rate" "$p50" "$p99" "${rest:+ $rest}" "$hrate" "$hp50" "$hp99" \
     "$(awk -v a="$hp99" -v b="$hp50" 'BEGIN { print a / b }')" "$batch" \
     "$(awk -v a="$rate" -v b="$batch" 'BEGIN { print a / b }')" "$loop"
 done

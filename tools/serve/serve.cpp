@@ -283,9 +283,9 @@ class Service {
   bool DeclaredTooLarge(const httplib::Request& req) const {
     const std::string length = req.get_header_value("Content-Length");
     uint64_t declared = 0;
-    const auto [at, failed] = std::from_chars(length.data(), length.data() + length.size(), declared);
-    return !length.empty() && (failed != std::errc{} || at != length.data() + length.size() ||
-                               declared > s_.maxBody);
+    const char* end = length.data() + length.size();
+    const auto [at, failed] = std::from_chars(length.data(), end, declared);
+    return !length.empty() && (failed != std::errc{} || at != end || declared > s_.maxBody);
   }
 
   Reply TooLarge() {
