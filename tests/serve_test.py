@@ -233,7 +233,7 @@ def faults(server):
     cases = [
         ("garbage request line", b"GARBAGE\r\n\r\n", b"400"),
         ("no version", b"GET /\r\n\r\n", b"400"),
-        ("bad content length", head + b"Content-Length: -5\r\n\r\n", b"4"),
+        ("bad content length", head + b"Content-Length: -5\r\n\r\n", b"400"),
         ("over-long header", b"GET / HTTP/1.1\r\nX-Long: " + b"a" * 20000 + b"\r\n\r\n", b"4"),
         ("over-long path", b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\n\r\n", b"414"),
         ("declared too large", head + b"Content-Length: 3000001\r\n\r\n", b"413"),

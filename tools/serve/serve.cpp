@@ -236,7 +236,8 @@ class Service {
     // A body declared too large is refused before the client sends it.
     server.set_expect_100_continue_handler([this](const httplib::Request& req,
                                                   httplib::Response& res) {
-      if (!DeclaredTooLarge(req)) return 100;
+      uint64_t length = 0;
+      if (DeclaredLength(req, length) != Declared::kTooLarge) return 100;
       current = {Clock::now(), {}, true};
       Send(TooLarge(), res);
       return 413;
@@ -280,12 +281,18 @@ class Service {
   int pending() const { return inFlight_.load(); }
 
  private:
-  bool DeclaredTooLarge(const httplib::Request& req) const {
-    const std::string length = req.get_header_value("Content-Length");
-    uint64_t declared = 0;
-    const char* end = length.data() + length.size();
-    const auto [at, failed] = std::from_chars(length.data(), end, declared);
-    return !length.empty() && (failed != std::errc{} || at != end || declared > s_.maxBody);
+  enum class Declared { kFits, kTooLarge, kMalformed };
+
+  // The body's Content-Length against the limit; `length` 0 when there is none.
+  Declared DeclaredLength(const httplib::Request& req, uint64_t& length) const {
+    const std::string text = req.get_header_value("Content-Length");
+    length = 0;
+    if (text.empty()) return Declared::kFits;
+    const char* end = text.data() + text.size();
+    const auto [at, failed] = std::from_chars(text.data(), end, length);
+    if (failed == std::errc::result_out_of_range) return Declared::kTooLarge;
+    if (failed != std::errc{} || at != end) return Declared::kMalformed;
+    return length > s_.maxBody ? Declared::kTooLarge : Declared::kFits;
   }
 
   Reply TooLarge() {
@@ -312,9 +319,15 @@ class Service {
       ~Counted() { --n; }
     } counted(inFlight_);
     const Clock::time_point deadline = current.start + std::chrono::seconds(s_.timeout);
-    if (DeclaredTooLarge(req)) {
+    uint64_t length = 0;
+    const Declared declared = DeclaredLength(req, length);
+    if (declared != Declared::kFits) {
       current.close = true;  // the body stays unread
-      return Send(TooLarge(), res);
+      return Send(declared == Declared::kTooLarge
+                      ? TooLarge()
+                      : serve::Problem(400, "Bad request", "Content-Length is not a number",
+                                       "bad_length"),
+                  res);
     }
     struct Work {
       std::string body;
@@ -323,9 +336,7 @@ class Service {
     };
     auto work = std::make_shared<Work>();
     // The body grows once, to its declared length (within the limit), not by doubling copies.
-    const std::string length = req.get_header_value("Content-Length");
-    work->body.reserve(static_cast<size_t>(std::min<uint64_t>(
-        std::strtoull(length.c_str(), nullptr, 10), s_.maxBody)));
+    work->body.reserve(static_cast<size_t>(length));
     bool over = false;
     const bool read = reader([&](const char* data, size_t size) {
       if (work->body.size() + size > s_.maxBody) {
