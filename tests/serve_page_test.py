@@ -42,7 +42,13 @@ def main():
                  "--disable-component-update", "--disable-sync", "--no-first-run",
                  "--user-data-dir=" + profile]:
         options.add_argument(flag)
-    browser = webdriver.Chrome(service=Service(DRIVER), options=options)
+    try:
+        browser = webdriver.Chrome(service=Service(DRIVER), options=options)
+    except Exception:
+        server.kill()
+        server.wait()
+        shutil.rmtree(profile, ignore_errors=True)
+        raise
     failures = []
     try:
         browser.get("http://127.0.0.1:%d/" % port)

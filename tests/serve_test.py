@@ -32,6 +32,7 @@ SANITIZED = "--sanitized" in sys.argv
 SLOW = 5 if SANITIZED else 1  # how much longer a sanitized build may take
 TMP = tempfile.mkdtemp(prefix="bmpface-serve-")
 failures = []
+servers = []  # every server started, so that none outlives the test
 
 
 def check(ok, what):
@@ -47,6 +48,7 @@ class Server:
         self.log = []
         self.proc = subprocess.Popen([BMPFACE, "serve", "--listen", "127.0.0.1:0"] + list(args),
                                      stderr=subprocess.PIPE, text=True)
+        servers.append(self.proc)
         first = json.loads(self.proc.stderr.readline())
         self.port = first["port"]
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -341,6 +343,10 @@ def main():
         busy_and_late()
         sigterm_under_load()
     finally:
+        for proc in servers:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
         shutil.rmtree(TMP, ignore_errors=True)
     if failures:
         print("%d failures" % len(failures))
