@@ -3,10 +3,13 @@
 # libvips-dev: the command's other formats; libvips-tools: its `vips` tool, for the photo tests.
 # libdlib-dev: the face detector of --verify (built as a module of its own when it is found).
 # python3-tqdm: crop_folder's progress bar; mypy: the Python package's type check.
+# libcpp-httplib-dev: bmpface serve; curl, chromium, chromium-driver, python3-selenium: its tests;
+# wrk: its bench.
 BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev nlohmann-json3-dev libpng-dev python3-pil
   pkg-config binutils libvips-dev libvips-tools python3-dev pybind11-dev python3-pybind11
   python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-dask
-  python3-distributed libdlib-dev python3-tqdm mypy)
+  python3-distributed libdlib-dev python3-tqdm mypy libcpp-httplib-dev curl chromium
+  chromium-driver python3-selenium wrk)
 # The quality bench (bench/quality): its pictures' packages and OpenCV's cascades to compare with.
 BMPFACE_QUALITY_PACKAGES=(python3-skimage python-matplotlib-data opencv-doc libopencv-objdetect-dev
   libopencv-imgcodecs-dev opencv-data)

@@ -21,6 +21,10 @@ int ParseCommandLine(CLI::App& app, int argc, char** argv, const std::function<v
 int RunSingle(int argc, char** argv);
 int RunBatch(int argc, char** argv);
 int RunExplain(int argc, char** argv);
+// `bmpface serve ...` runs the program bmpface-serve beside the command (serve/launch.cpp), which
+// holds the HTTP library, so that the other modes never load it; RunServe is that program's.
+int StartServe(int argc, char** argv);
+int RunServe(int argc, char** argv);
 
 }  // namespace bmpface::cli
 

@@ -29,7 +29,9 @@ std::string LoadFailureReason(const std::string& path) {
 
 std::string FailureReason(Outcome outcome, const std::string& input, const std::string& said) {
   if (!said.empty()) return said;
-  return outcome == Outcome::kLoadFailed ? LoadFailureReason(input) : FactsOf(outcome).reason;
+  if (outcome == Outcome::kLoadFailed) return LoadFailureReason(input);
+  const char* reason = FactsOf(outcome).reason;
+  return reason != nullptr ? reason : "";
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

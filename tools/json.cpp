@@ -150,4 +150,19 @@ JsonLine& JsonLine::Rect(const FaceRect& rect) {
 
 std::string JsonLine::Finish() const { return text_ + "}\n"; }
 
+JsonLine& AddAnswer(JsonLine& line, Outcome outcome, const FaceRect& rect,
+                    const photo::PhotoRequest& request, const std::string& error) {
+  line.String("status", FactsOf(outcome).word);
+  if (outcome == Outcome::kFaceFound) line.Rect(rect);
+  if (outcome == Outcome::kLoadFailed) {
+    line.String("error", error);
+  } else {
+    AddSearchFacts(line, request.facts);
+  }
+  if (request.options != nullptr && request.options->verify && request.facts.found) {
+    AddVerification(line, request.verified, request.verifiedFace);
+  }
+  return line;
+}
+
 }  // namespace bmpface::cli

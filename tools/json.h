@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "api/outcomes.h"
 #include "detect/face_search.h"
 #include "image/crop.h"
+#include "photo/photo.h"
 
 namespace bmpface::cli {
 
@@ -53,6 +55,12 @@ JsonLine& AddSearchFacts(JsonLine& line, const SearchFacts& facts);
 // With --verify, for a picture whose region was checked: "verified", and when it is true "face",
 // the face the detector found.
 JsonLine& AddVerification(JsonLine& line, bool verified, const FaceRect& face);
+
+// A picture's answer, the one shape of --detect --json and the service's /v1/detect: its word, the
+// rectangle with a face, `error` when it could not be read (else the search's facts), and with
+// --verify the verification.
+JsonLine& AddAnswer(JsonLine& line, Outcome outcome, const FaceRect& rect,
+                    const photo::PhotoRequest& request, const std::string& error);
 
 }  // namespace bmpface::cli
 

@@ -101,16 +101,8 @@ int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions
     std::string line;
     if (json) {
       JsonLine object;
-      object.Name("path", input).String("status", facts.word);
-      if (outcome == Outcome::kFaceFound) object.Rect(rect);
-      if (outcome == Outcome::kLoadFailed) {
-        object.String("error", FailureReason(outcome, input, request.error));
-      } else {
-        AddSearchFacts(object, request.facts);
-      }
-      if (options.verify && request.facts.found) {
-        AddVerification(object, request.verified, request.verifiedFace);
-      }
+      object.Name("path", input);
+      AddAnswer(object, outcome, rect, request, FailureReason(outcome, input, request.error));
       line = object.Finish();
     } else if (outcome == Outcome::kFaceFound) {
       line = input + ": " + std::to_string(rect.x) + " " + std::to_string(rect.y) + " " +

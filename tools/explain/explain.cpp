@@ -20,6 +20,7 @@
 #include "api/request.h"
 #include "command.h"
 #include "explain/draw.h"
+#include "explain/explain.h"
 #include "files.h"
 #include "image/bmp_header.h"
 #include "photo/backend.h"
@@ -158,10 +159,11 @@ bool WriteBMP(const std::string& path, const Canvas& canvas, std::string& error)
   return false;
 }
 
+}  // namespace
+
+bool EncodeDrawing(Canvas& canvas, photo::Format format, std::vector<uint8_t>& bytes,
+                   std::string& error) {
 #if defined(BMPFACE_HAVE_VIPS)
-// PNG or JPEG through libvips. The canvas turns BGR on the way (it is not drawn on again).
-bool WriteThroughVips(const std::string& path, photo::Format format, Canvas& canvas,
-                      std::string& error) {
   const photo::Backend* backend = photo::LoadBackend(error);
   if (backend == nullptr) return false;
   for (size_t i = 0; i + 2 < canvas.rgb.size(); i += 3) std::swap(canvas.rgb[i], canvas.rgb[i + 2]);
@@ -174,35 +176,36 @@ bool WriteThroughVips(const std::string& path, photo::Format format, Canvas& can
   photo::EncodeRequest request;
   request.format = format;
   request.quality = photo::kDefaultQuality;
-  std::vector<uint8_t> bytes;
-  if (!backend->encode(in, request, bytes, error)) return false;
-  return photo::WriteFileBytes(path, bytes, error);
-}
-#endif
-
-#ifdef BMPFACE_HAVE_PNG
-bool WritePNG(const std::string& path, const Canvas& canvas) {
+  return backend->encode(in, request, bytes, error);
+#elif defined(BMPFACE_HAVE_PNG)
+  (void)format;
+  (void)error;  // libpng says nothing worth passing on
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(canvas.width);
   image.height = static_cast<png_uint_32>(canvas.height);
   image.format = PNG_FORMAT_RGB;
-  // Encoded in memory, then written like the library's files: a failed write leaves no partial
-  // file, and removes nothing that is not a regular file.
   png_alloc_size_t size = 0;
   if (png_image_write_to_memory(&image, nullptr, &size, 0, canvas.rgb.data(), 0, nullptr) == 0) {
     return false;
   }
-  std::vector<uint8_t> bytes(size);
+  bytes.assign(size, 0);
   const int encoded =
       png_image_write_to_memory(&image, bytes.data(), &size, 0, canvas.rgb.data(), 0, nullptr);
   png_image_free(&image);
   bytes.resize(size);
-  std::string ignored;
-  return encoded != 0 && photo::WriteFileBytes(path, bytes, ignored);
-}
+  return encoded != 0;
+#else
+  (void)canvas;
+  (void)format;
+  (void)bytes;
+  error = "this bmpface has neither libvips nor libpng";
+  return false;
 #endif
+}
+
+namespace {
 
 std::string Rect4(int32_t x, int32_t y, int32_t w, int32_t h) {
   return std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " +
@@ -326,28 +329,22 @@ class Drawing {
   Canvas out_;
 };
 
-// Runs the request once, draws what its search saw and writes the drawing. Returns the exit
-// status.
-int Explain(const std::string& input, const std::string& output, const photo::PhotoOptions& options,
-            photo::Format format) {
+}  // namespace
+
+Explanation DrawExplanation(const std::string& name, RequestHooks hooks,
+                            photo::PhotoRequest& request) {
+  Explanation out;
   Seen seen;
   const SearchVisitor visitor{&seen, DrawMask, KeepRegion, KeepEnd};
-  photo::PhotoRequest request;
-  request.options = &options;
+  const photo::PhotoOptions& options = *request.options;
   request.stopAfterFace = true;
-  RequestHooks hooks = photo::PhotoHooks(request);
   hooks.search = &visitor;
   FaceRect crop{};
-  const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &crop);
-  if (outcome == Outcome::kLoadFailed) {
-    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(),
-                 FailureReason(outcome, input, request.error).c_str());
-    return FactsOf(outcome).exitCode;
-  }
-  if (seen.end == SearchEnd::kNoMemory || seen.outOfMemory || !seen.canvasMade) {
-    std::fprintf(stderr, "bmpface: %s: out of memory\n", input.c_str());
-    return FactsOf(Outcome::kExtractFailed).exitCode;
-  }
+  const Outcome outcome = RunRequest(name.c_str(), nullptr, &hooks, &crop);
+  out.outcome = outcome;
+  if (outcome == Outcome::kLoadFailed) return out;
+  out.outcome = Outcome::kExtractFailed;  // out of memory, until drawn
+  if (seen.end == SearchEnd::kNoMemory || seen.outOfMemory || !seen.canvasMade) return out;
   const bool found = outcome == Outcome::kFaceFound;
   const bool framed = found && options.framing.Any();
   const FaceRect face = request.face;
@@ -356,7 +353,7 @@ int Explain(const std::string& input, const std::string& output, const photo::Ph
   const int32_t k = std::max<int32_t>(1, (kMinLongSide + longSide - 1) / longSide);
   Drawing drawing(seen.canvas, k);
 
-  std::string text = input + ": " + (found ? "face " + Rect4(face) : std::string("no face"));
+  std::string text = name + ": " + (found ? "face " + Rect4(face) : std::string("no face"));
   if (framed) text += ", crop " + Rect4(crop);
   text += "\n";
   if (request.info.turned) {
@@ -375,10 +372,7 @@ int Explain(const std::string& input, const std::string& output, const photo::Ph
   legend.push_back({true, kRejected, "REJECTED: FIRST TEST FAILED"});
   legend.push_back({true, kSkinTint, "SKIN"});
   for (int test = 1; test <= 7; ++test) legend.push_back({false, {}, kLegendTest[test]});
-  if (!drawing.Make(seen.canvas, legend)) {
-    std::fprintf(stderr, "bmpface: %s: out of memory\n", input.c_str());
-    return FactsOf(Outcome::kExtractFailed).exitCode;
-  }
+  if (!drawing.Make(seen.canvas, legend)) return out;
 
   // The winner is the last region that took the lead.
   size_t chosen = seen.regions.size();
@@ -427,25 +421,45 @@ int Explain(const std::string& input, const std::string& output, const photo::Ph
   if (framed) drawing.Outline(drawing.Scaled(crop), false, kCropRect);
   if (found) drawing.Outline(drawing.Scaled(face), true, kFaceRect);
 
+  out.outcome = outcome;
+  out.drawing = std::move(drawing.canvas());
+  out.text = std::move(text);
+  return out;
+}
+
+namespace {
+
+// Runs the request once, draws what its search saw and writes the drawing. Returns the exit
+// status.
+int Explain(const std::string& input, const std::string& output, const photo::PhotoOptions& options,
+            photo::Format format) {
+  photo::PhotoRequest request;
+  request.options = &options;
+  Explanation explained = DrawExplanation(input, photo::PhotoHooks(request), request);
+  if (explained.outcome == Outcome::kLoadFailed) {
+    std::fprintf(stderr, "bmpface: %s: %s\n", input.c_str(),
+                 FailureReason(explained.outcome, input, request.error).c_str());
+    return FactsOf(explained.outcome).exitCode;
+  }
+  if (explained.outcome == Outcome::kExtractFailed) {
+    std::fprintf(stderr, "bmpface: %s: out of memory\n", input.c_str());
+    return FactsOf(Outcome::kExtractFailed).exitCode;
+  }
   std::string error;
   bool written;
   if (format == photo::Format::kBMP) {
-    written = WriteBMP(output, drawing.canvas(), error);
+    written = WriteBMP(output, explained.drawing, error);
   } else {
-#if defined(BMPFACE_HAVE_VIPS)
-    written = WriteThroughVips(output, format, drawing.canvas(), error);
-#elif defined(BMPFACE_HAVE_PNG)
-    written = WritePNG(output, drawing.canvas());
-#else
-    written = false;
-#endif
+    std::vector<uint8_t> bytes;
+    written = EncodeDrawing(explained.drawing, format, bytes, error) &&
+              photo::WriteFileBytes(output, bytes, error);
   }
   if (!written) {
     std::fprintf(stderr, "bmpface: cannot write %s%s%s\n", output.c_str(),
                  error.empty() ? "" : ": ", error.c_str());
     return FactsOf(Outcome::kSaveFailed).exitCode;
   }
-  std::fputs(text.c_str(), stdout);
+  std::fputs(explained.text.c_str(), stdout);
   return 0;
 }
 
