@@ -50,7 +50,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   if [ "$target" = windows-i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -qq
+  bmpface_apt_update
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 stage "install"

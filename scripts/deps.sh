@@ -14,6 +14,18 @@ BMPFACE_PACKAGES=(cmake make g++ libgtest-dev libcli11-dev nlohmann-json3-dev li
 BMPFACE_QUALITY_PACKAGES=(python3-skimage python-matplotlib-data opencv-doc libopencv-objdetect-dev
   libopencv-imgcodecs-dev opencv-data)
 
+# apt-get update, tried again when a mirror is caught mid-sync ("File has unexpected size"); after
+# the third failure the lists it did get are used, and an install that still lacks a package fails
+# there.
+bmpface_apt_update() {
+  local try
+  for try in 1 2 3; do
+    apt-get update -qq && return 0
+    [ "$try" -lt 3 ] && sleep 20
+  done
+  echo "apt-get update failed three times; going on with the package lists there are" >&2
+}
+
 bmpface_ensure_packages() {
   local missing=() p
   for p in "${BMPFACE_PACKAGES[@]}" "$@"; do
@@ -21,7 +33,7 @@ bmpface_ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -eq 0 ]; then
-    apt-get update -qq
+    bmpface_apt_update
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
   else
     echo "Missing Debian packages. Install them with:" >&2
