@@ -51,7 +51,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     dpkg --add-architecture i386
   fi
   bmpface_apt_update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync can leave one architecture's lists out, and then no version of the
+  # toolchain installs: that is the mirror's state, not the sources', so it exits 75 (try again
+  # later) for the caller to tell apart from a failure.
+  if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null; then
+    echo "cross-test: the packages for $target cannot be installed now: ${missing[*]}" >&2
+    exit 75
+  fi
 fi
 stage "install"
 
