@@ -180,8 +180,8 @@ int main(int argc, char** argv) {
       b->Unit(benchmark::kMillisecond)->UseRealTime();
     };
     setup(benchmark::RegisterBenchmark(("floor/" + picture.name).c_str(), Floor, picture, false));
-    setup(benchmark::RegisterBenchmark(("floor-huge/" + picture.name).c_str(), Floor, picture,
-                                       true));
+    setup(
+        benchmark::RegisterBenchmark(("floor-huge/" + picture.name).c_str(), Floor, picture, true));
     setup(benchmark::RegisterBenchmark(("bmpface/" + picture.name).c_str(), Ours, picture, ours));
 #if BMPFACE_BENCH_OPENCV
     setup(

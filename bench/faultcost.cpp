@@ -19,8 +19,8 @@ enum Way { kSmallPages, kHugePages, kPopulated };
 
 // Microseconds to make kBytes of fresh memory usable the given way; negative when it cannot.
 double Touch(Way way) {
-  void* raw = mmap(nullptr, kBytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                   -1, 0);
+  void* raw =
+      mmap(nullptr, kBytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return -1.0;
   auto* block = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(raw) + kHuge - 1) &
                                            ~uintptr_t{kHuge - 1});

@@ -1,10 +1,10 @@
 #include "opencv_pipeline.h"
 
 #include <cstdint>
-#include <string>
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <string>
 #include <vector>
 
 #include "detect/face_search.h"
@@ -98,8 +98,8 @@ bool CvDetectFace(const cv::Mat& picture, cv::Rect& rect, bool* labelsInScanOrde
     const int32_t* s = stats.ptr<int32_t>(label);
     const int32_t minX = s[cv::CC_STAT_LEFT], minY = s[cv::CC_STAT_TOP];
     const int32_t maxX = minX + s[cv::CC_STAT_WIDTH] - 1, maxY = minY + s[cv::CC_STAT_HEIGHT] - 1;
-    const bmpface::SkinRegion region{minX, maxX, minY, maxY, s[cv::CC_STAT_AREA],
-                                     (minX + maxX) / 2, (minY + maxY) / 2};
+    const bmpface::SkinRegion region{
+        minX, maxX, minY, maxY, s[cv::CC_STAT_AREA], (minX + maxX) / 2, (minY + maxY) / 2};
     // The decisions are the library's; the image work (mask, labelling) is OpenCV's.
     if (bmpface::IsFaceCandidate(region, width, height) == 0) continue;
     const float score = bmpface::FaceScore(region, height);
@@ -121,8 +121,7 @@ bool CvDetectFace(const cv::Mat& picture, cv::Rect& rect, bool* labelsInScanOrde
   const int32_t* s = stats.ptr<int32_t>(best);
   const int32_t minX = s[cv::CC_STAT_LEFT], minY = s[cv::CC_STAT_TOP];
   const int32_t maxX = minX + s[cv::CC_STAT_WIDTH] - 1, maxY = minY + s[cv::CC_STAT_HEIGHT] - 1;
-  const bmpface::FaceRect r =
-      bmpface::FaceRectOf({minX, maxX, minY, maxY, 0, 0, 0}, width, height);
+  const bmpface::FaceRect r = bmpface::FaceRectOf({minX, maxX, minY, maxY, 0, 0, 0}, width, height);
   rect = cv::Rect(r.x, r.y, r.width, r.height);
   return true;
 }

@@ -13,17 +13,17 @@
 // traffic), so that the one-thread figure is not of a machine whose other core runs something
 // else.
 //   thread_scaling [--hold] SAMPLE.bmp [CALLS [ROUNDS]]
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "bmpface_pixels.h"
 #include "image/bmp_image.h"
@@ -105,8 +105,7 @@ Timing Time(const std::vector<uint8_t>& pixels, int calls, int threads, bool hol
   for (std::thread& thread : pool) thread.join();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const double others =
-      (BusySeconds() - busy) - (OwnSeconds() - own);
+  const double others = (BusySeconds() - busy) - (OwnSeconds() - own);
   done = true;
   for (std::thread& thread : holders) thread.join();
   return {seconds, others > 0 ? others / seconds : 0};
@@ -135,9 +134,9 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> pixels(static_cast<size_t>(kWidth) * kHeight * 3);
   for (int32_t y = 0; y < kHeight; ++y) {
     for (int32_t x = 0; x < kWidth; ++x) {
-      const uint8_t* from = bmpface::PixelAt(sample, static_cast<int32_t>(
-          static_cast<int64_t>(x) * sample.width / kWidth), static_cast<int32_t>(
-          static_cast<int64_t>(y) * sample.height / kHeight));
+      const uint8_t* from = bmpface::PixelAt(
+          sample, static_cast<int32_t>(static_cast<int64_t>(x) * sample.width / kWidth),
+          static_cast<int32_t>(static_cast<int64_t>(y) * sample.height / kHeight));
       std::copy(from, from + 3, &pixels[(static_cast<size_t>(y) * kWidth + x) * 3]);
     }
   }
@@ -151,11 +150,12 @@ int main(int argc, char** argv) {
         if (t.seconds < best[threads].seconds) best[threads] = t;
       }
     }
-    std::printf("12 MP %s, %d calls, best of %d rounds: 1 thread %.2f ms a call, 2 threads "
-                "%.2f ms a call: %.2f x (other processes meanwhile: %.2f and %.2f cores)\n",
-                copy ? "copy and detect" : "detect", calls, rounds,
-                best[1].seconds / calls * 1e3, best[2].seconds / calls * 1e3,
-                best[1].seconds / best[2].seconds, best[1].others, best[2].others);
+    std::printf(
+        "12 MP %s, %d calls, best of %d rounds: 1 thread %.2f ms a call, 2 threads "
+        "%.2f ms a call: %.2f x (other processes meanwhile: %.2f and %.2f cores)\n",
+        copy ? "copy and detect" : "detect", calls, rounds, best[1].seconds / calls * 1e3,
+        best[2].seconds / calls * 1e3, best[1].seconds / best[2].seconds, best[1].others,
+        best[2].others);
   }
   std::printf("load average %.2f before, %.2f after\n", loadBefore, LoadAverage());
   return 0;

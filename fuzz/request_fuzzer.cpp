@@ -12,8 +12,7 @@ struct Input {
   size_t size;
 };
 
-int LoadFromInput(void* context, const char*, bmpface::BMPImage& image,
-                  const bmpface::RowSink*) {
+int LoadFromInput(void* context, const char*, bmpface::BMPImage& image, const bmpface::RowSink*) {
   const Input* input = static_cast<const Input*>(context);
   return bmpface::LoadBMPFromMemory(input->data, input->size, image);
 }

@@ -14,7 +14,7 @@
  *                          range; decided before any pixel is read
  *   BMPFACE_NO_MEMORY      memory ran out. Unlike BMPFaceExtract, which reports memory that runs
  *                          out during the search as "no face", these calls say so: a caller with
- *                          pixels in memory can retry or shed load instead of taking a wrong answer.
+ *                          pixels in memory can retry or shed load, not take a wrong answer.
  *
  * Calls keep no state and share no memory: threads may call them at once, also on one picture. */
 #ifndef BMPFACE_PIXELS_H_
@@ -54,9 +54,9 @@ typedef struct BMPFaceRect {
 
 /* Finds the face and stores its rectangle, the one BMPFaceExtract would crop, in `rect`. Returns
  * BMPFACE_OK, or another status with `rect` unchanged. */
-BMPFACE_PIXELS_API int32_t BMPFaceDetectPixels(const uint8_t* pixels, int32_t width,
-                                               int32_t height, int32_t stride,
-                                               int32_t bytesPerPixel, BMPFaceRect* rect);
+BMPFACE_PIXELS_API int32_t BMPFaceDetectPixels(const uint8_t* pixels, int32_t width, int32_t height,
+                                               int32_t stride, int32_t bytesPerPixel,
+                                               BMPFaceRect* rect);
 
 /* Copies the rectangle `rect` (from BMPFaceDetectPixels) of the picture into `crop`: rect->height
  * rows of rect->width * bytesPerPixel bytes each, top row first, with no fill between rows, in the
@@ -71,8 +71,8 @@ BMPFACE_PIXELS_API int32_t BMPFaceExtractPixels(const uint8_t* pixels, int32_t w
 
 /* One skin region as the search judged it. */
 typedef struct BMPFaceRegion {
-  BMPFaceRect box;     /* the region's bounding box */
-  int32_t pixelCount;  /* its skin pixels */
+  BMPFaceRect box;    /* the region's bounding box */
+  int32_t pixelCount; /* its skin pixels */
   /* The first candidate test it failed, 0 when it passed them all: 1 narrower than 30 pixels,
    * 2 shorter than 30, 3 wider than 0.9 of the picture, 4 taller than 0.9 of it, 5 width / height
    * outside 0.5 to 2, 6 less than 0.3 full, 7 centre in the lowest 30 % of the picture. */
@@ -90,10 +90,10 @@ typedef void (*BMPFaceRegionVisitor)(void* context, const BMPFaceRegion* region)
 /* Runs the search of BMPFaceDetectPixels and shows `visit` (which may be null) every region, for
  * tools that explain the choice. Returns and fills `rect` as BMPFaceDetectPixels; a region walk
  * cut short by BMPFACE_NO_MEMORY may have shown some regions. */
-BMPFACE_PIXELS_API int32_t BMPFaceWalkRegions(const uint8_t* pixels, int32_t width,
-                                              int32_t height, int32_t stride,
-                                              int32_t bytesPerPixel, BMPFaceRegionVisitor visit,
-                                              void* context, BMPFaceRect* rect);
+BMPFACE_PIXELS_API int32_t BMPFaceWalkRegions(const uint8_t* pixels, int32_t width, int32_t height,
+                                              int32_t stride, int32_t bytesPerPixel,
+                                              BMPFaceRegionVisitor visit, void* context,
+                                              BMPFaceRect* rect);
 
 /* How sure the search was of its choice, to tell the answers worth doubting. */
 typedef struct BMPFaceFacts {

@@ -123,9 +123,10 @@ class Picture {
     }
     const bool grey = array.ndim() == 2;
     if (!grey && (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4))) {
-      throw py::value_error("expected an array of shape (height, width), (height, width, 3) or "
-                            "(height, width, 4), got " +
-                            py::str(array.attr("shape")).cast<std::string>());
+      throw py::value_error(
+          "expected an array of shape (height, width), (height, width, 3) or "
+          "(height, width, 4), got " +
+          py::str(array.attr("shape")).cast<std::string>());
     }
     const py::ssize_t h = array.shape(0), w = array.shape(1), c = grey ? 3 : array.shape(2);
     if (h < 1 || w < 1) throw py::value_error("the picture is empty");
@@ -148,8 +149,8 @@ class Picture {
     }
     // From the library's memory layer, which asks for huge pages for large blocks: a 12 MP copy
     // then costs a few faults instead of thousands.
-    copy_.reset(static_cast<uint8_t*>(PlatformMalloc(static_cast<size_t>(image_.rowStride) *
-                                                     static_cast<size_t>(height))));
+    copy_.reset(static_cast<uint8_t*>(
+        PlatformMalloc(static_cast<size_t>(image_.rowStride) * static_cast<size_t>(height))));
     if (copy_ == nullptr) NoMemory("a copy of the array");
     py::gil_scoped_release release;
     Pack(base, s0, s1, s2, !bgr || grey);
@@ -269,10 +270,10 @@ Answer Decide(const Picture& p, const PhotoOptions& options) {
       chosen.minY = b.y;
       chosen.maxY = b.y + b.height - 1;
       answer.rect = {found.x, found.y, found.width, found.height};
-      answer.outcome = photo::DecideFace(i, options, chosen, answer.rect, answer.decision,
-                                         error) == 1
-                           ? Outcome::kFaceFound
-                           : Outcome::kUnverified;
+      answer.outcome =
+          photo::DecideFace(i, options, chosen, answer.rect, answer.decision, error) == 1
+              ? Outcome::kFaceFound
+              : Outcome::kUnverified;
     }
   }
   FaceOrNone(status);
@@ -405,12 +406,11 @@ py::tuple Facts(const py::object& source, int kind, bool bgr, const PhotoOptions
   const BMPFaceFacts& f = a.facts;
   const bool found = f.found != 0;
   const FaceRect box{f.box.x, f.box.y, f.box.width, f.box.height};
-  return py::make_tuple(FactsOf(a.outcome).word,
-                        RectOrNone(a.outcome == Outcome::kFaceFound, a.rect),
-                        RectOrNone(found, box), f.pixelCount, f.fill, f.score, f.runnerUp,
-                        f.candidates, f.skinShare,
-                        options.verify && found ? py::object(py::bool_(a.decision.verified)) : py::none(),
-                        RectOrNone(a.decision.verified, a.decision.face));
+  return py::make_tuple(
+      FactsOf(a.outcome).word, RectOrNone(a.outcome == Outcome::kFaceFound, a.rect),
+      RectOrNone(found, box), f.pixelCount, f.fill, f.score, f.runnerUp, f.candidates, f.skinShare,
+      options.verify && found ? py::object(py::bool_(a.decision.verified)) : py::none(),
+      RectOrNone(a.decision.verified, a.decision.face));
 }
 
 // Keeps every region the walk shows. Nothing may be thrown through the library's frames, so a
@@ -486,13 +486,12 @@ PYBIND11_MODULE(_bmpface, m) {
         "(x, y, width, height) of the (framed) face rectangle, or None.");
   m.def("crop", &Crop, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
         "(the crop as a new array, whether its fourth channel is alpha), or None.");
-  m.def("extract", &Extract, py::arg("source"), py::arg("kind"), py::arg("bgr"),
-        py::arg("options"), py::arg("output"),
+  m.def("extract", &Extract, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
+        py::arg("output"),
         "Writes the crop as the file output (bytes); its rectangle, or None without a face.");
   m.def("facts", &Facts, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
         "(word, rect, region, pixel_count, fill, score, runner_up, candidates, skin_share, "
         "verified, face) of the search's choice.");
-  m.def("regions", &Regions, py::arg("source"), py::arg("kind"), py::arg("bgr"),
-        py::arg("options"),
+  m.def("regions", &Regions, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
         "(x, y, width, height, pixel_count, failed_test, score, leads) of every skin region.");
 }

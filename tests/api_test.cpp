@@ -154,8 +154,8 @@ TEST(ApiTest, WindowsPathsThroughTheCodePage) {
       {L"sub\u2215face24.bmp", L"out.bmp", 1, ""},
       {L"face24.bmp", L"face\u221e.bmp", 444, kSaveFailed},
   };
-  const fs::path names[] = {L"face24.bmp", L"visage-\u00e9.bmp", L"visage-\u4e2d.bmp",
-                            L"face\u221e.bmp", L"face8.bmp", L"sub/face24.bmp"};
+  const fs::path names[] = {L"face24.bmp",     L"visage-\u00e9.bmp", L"visage-\u4e2d.bmp",
+                            L"face\u221e.bmp", L"face8.bmp",         L"sub/face24.bmp"};
   const std::vector<uint8_t> face24 = EncodeBMP(kFace24);
   for (const auto& row : rows) {
     SCOPED_TRACE(fs::path(row.input).u8string() + " -> " + fs::path(row.output).u8string());
@@ -166,7 +166,8 @@ TEST(ApiTest, WindowsPathsThroughTheCodePage) {
     for (const fs::path& name : names)
       if (name != "face24.bmp") fs::copy_file(root / "face24.bmp", root / name);
     std::string printed;
-    EXPECT_EQ(Capture((root / row.input).c_str(), (root / row.output).c_str(), printed), row.status);
+    EXPECT_EQ(Capture((root / row.input).c_str(), (root / row.output).c_str(), printed),
+              row.status);
     EXPECT_EQ(printed, row.message);
     // Every file as it was, and the crop where one was written.
     size_t files = 0;

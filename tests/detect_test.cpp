@@ -100,7 +100,7 @@ TEST(SkinRule, EveryRowKernelAgreesWithRuleForEveryColour) {
 TEST(SkinMask, EveryLayoutFollowsTheRule) {
   const struct {
     int32_t width, height, bits;
-  } layouts[] = {{1, 700, 24}, {1, 300, 32}, {5, 97, 24}, {31, 40, 24}, {64, 33, 24},
+  } layouts[] = {{1, 700, 24}, {1, 300, 32}, {5, 97, 24},   {31, 40, 24}, {64, 33, 24},
                  {33, 20, 24}, {45, 21, 32}, {1030, 9, 24}, {2051, 5, 32}};
   uint32_t state = 12345;
   const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
@@ -111,8 +111,10 @@ TEST(SkinMask, EveryLayoutFollowsTheRule) {
     for (uint8_t& byte : picture.bytes) byte = uint8_t(next() >> 24);
     for (int32_t y = 0; y < l.height; ++y)  // about half skin
       for (int32_t x = 0; x < l.width; ++x)
-        if (next() >> 31) picture.Set(x, y, {uint8_t(21 + next() % 60), uint8_t(41 + next() % 40),
-                                             uint8_t(140 + next() % 100)});
+        if (next() >> 31)
+          picture.Set(
+              x, y,
+              {uint8_t(21 + next() % 60), uint8_t(41 + next() % 40), uint8_t(140 + next() % 100)});
     BMPImage image = test::LoadPicture(picture);
     Grid whole{BuildSkinMask(image)};
     Grid sliced{StartSkinMask(image)};
@@ -264,12 +266,12 @@ TEST(GrowRegion, AgreesWithAPlainFillOnEveryShape) {
           test::SetFlag(mask.grid, x, y);
         }
     std::vector<std::vector<int32_t>> walked;
-    const SearchVisitor visitor{&walked, nullptr,
-                                [](void* context, const RegionSeen& seen) {
-                                  static_cast<std::vector<std::vector<int32_t>>*>(context)
-                                      ->push_back(Fields(seen.region));
-                                },
-                                nullptr};
+    const SearchVisitor visitor{
+        &walked, nullptr,
+        [](void* context, const RegionSeen& seen) {
+          static_cast<std::vector<std::vector<int32_t>>*>(context)->push_back(Fields(seen.region));
+        },
+        nullptr};
     FaceRect rect{};
     PlatformFailRequest(0);
     FindFaceRect(mask.view(), c.width, c.height, rect, &visitor);

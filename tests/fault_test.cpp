@@ -32,7 +32,9 @@ std::vector<FaultCase> Cases() {
   for (const Box& b : CombBoxes(20, 40, 1119, 600)) big.Fill(b.x0, b.y0, b.x1, b.y1, kSkin);
   Picture none(64, 48, 24);
   none.Fill(0, 0, 20, 20, kSkin);  // too small to be a face
-  return {{"face24", face24, true}, {"face32", face32, true}, {"bigRegion", big, true},
+  return {{"face24", face24, true},
+          {"face32", face32, true},
+          {"bigRegion", big, true},
           {"noFace", none, false}};
 }
 
@@ -63,31 +65,32 @@ TEST(FaultInjection, EveryMemoryRequestOfARequest) {
       if (c.hasFace && k >= total - 1) expected = BMPFACE_SAVE_FAILED;
       PlatformFailRequest(k);
       int32_t status = 0;
-      const std::string printed = CaptureStdout(
-          [&] { status = BMPFaceExtract(in.c_str(), Wide(outPath).c_str()); });
+      const std::string printed =
+          CaptureStdout([&] { status = BMPFaceExtract(in.c_str(), Wide(outPath).c_str()); });
       PlatformFailRequest(0);
       EXPECT_EQ(status, expected);
-      EXPECT_EQ(printed, expected == BMPFACE_NO_FACE          ? "Error: No face detected in image\n"
-                         : expected == BMPFACE_EXTRACT_FAILED ? "Error: Failed to extract face region\n"
-                         : expected == BMPFACE_SAVE_FAILED    ? "Error: Failed to save output file\n"
-                                                              : "");
+      EXPECT_EQ(printed, expected == BMPFACE_NO_FACE ? "Error: No face detected in image\n"
+                         : expected == BMPFACE_EXTRACT_FAILED
+                             ? "Error: Failed to extract face region\n"
+                         : expected == BMPFACE_SAVE_FAILED ? "Error: Failed to save output file\n"
+                                                           : "");
       EXPECT_FALSE(FileExists(outPath));
     }
   }
 }
 
-// Headers declaring the largest pictures the 32-bit size arithmetic allows, in files of a few hundred
-// bytes: refused without obtaining any memory beyond the input path's buffer.
+// Headers declaring the largest pictures the 32-bit size arithmetic allows, in files of a few
+// hundred bytes: refused without obtaining any memory beyond the input path's buffer.
 TEST(ResourceBound, HugeDeclarationsInTinyFilesObtainNothing) {
   struct Declared {
     const char* name;
     int32_t bits, width, height;
   };
   const Declared cases[] = {
-      {"widest24", 24, 89478484, 8},       // rowStride 268435452, 2^31 - 36 bytes of pixels
-      {"widest32", 32, 67108863, -8},      // top-down
-      {"tallest", 32, 1, 536870911},       // 4-byte rows
-      {"square32", 32, 23170, 23170},      // about 2 GB
+      {"widest24", 24, 89478484, 8},   // rowStride 268435452, 2^31 - 36 bytes of pixels
+      {"widest32", 32, 67108863, -8},  // top-down
+      {"tallest", 32, 1, 536870911},   // 4-byte rows
+      {"square32", 32, 23170, 23170},  // about 2 GB
   };
   TempDir dir;
   const std::string path = dir.Path("huge.bmp");
@@ -122,8 +125,8 @@ int LoadSynthetic(void* context, const char*, BMPImage& image, const RowSink*) {
   std::memcpy(header, bytes.data(), kHeaderBytes);
   UnpackBMPHeaders(header, image);
   if (CheckBMPHeader(image, UINT64_MAX) == 0) return 0;
-  image.pixels = static_cast<uint8_t*>(
-      PlatformCalloc(size_t(image.height) * size_t(image.rowStride), 1));
+  image.pixels =
+      static_cast<uint8_t*>(PlatformCalloc(size_t(image.height) * size_t(image.rowStride), 1));
   if (image.pixels == nullptr) return 0;
   for (int32_t y = 0; y < s.height; ++y)
     for (int32_t x = 0; x < s.width; ++x)

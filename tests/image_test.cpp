@@ -247,7 +247,11 @@ TEST(SaveBMP, FailedWritesTouchOnlyWhatTheyOwn) {
     const char* name;
     Setup setup;
     int32_t width;
-  } cases[] = {{"new file, rows fail", kNew, 400, },
+  } cases[] = {{
+                   "new file, rows fail",
+                   kNew,
+                   400,
+               },
                {"new file, small rows fail", kNew, 3},
                {"existing file", kExisting, 400},
                {"link to a file", kLinkToFile, 400},

@@ -20,8 +20,8 @@
 #include "photo/bmp_other.h"
 #include "photo/format.h"
 #include "photo/framing.h"
-#include "photo/verify.h"
 #include "photo/orient.h"
+#include "photo/verify.h"
 
 #ifdef BMPFACE_HAVE_VIPS
 #include <vips/vips.h>

@@ -70,9 +70,9 @@ TEST(PixelApi, RefusesBadArgumentsBeforeReadingAPixel) {
     BMPFaceRect* out = r.nullRect ? nullptr : &rect;
     EXPECT_EQ(BMPFaceDetectPixels(r.pixels, r.width, r.height, r.stride, r.bpp, out),
               BMPFACE_BAD_ARGUMENTS);
-    EXPECT_EQ(BMPFaceWalkRegions(r.pixels, r.width, r.height, r.stride, r.bpp, nullptr, nullptr,
-                                 out),
-              BMPFACE_BAD_ARGUMENTS);
+    EXPECT_EQ(
+        BMPFaceWalkRegions(r.pixels, r.width, r.height, r.stride, r.bpp, nullptr, nullptr, out),
+        BMPFACE_BAD_ARGUMENTS);
     uint8_t crop[4] = {1, 2, 3, 4};
     const BMPFaceRect one{0, 0, 1, 1};
     EXPECT_EQ(BMPFaceExtractPixels(r.pixels, r.width, r.height, r.stride, r.bpp,
@@ -105,9 +105,9 @@ TEST(PixelApi, RefusesBadArgumentsBeforeReadingAPixel) {
     SCOPED_TRACE(r.name);
     uint8_t crop[24];
     std::memset(crop, 0xAB, sizeof crop);
-    EXPECT_EQ(BMPFaceExtractPixels(picture, 3, 2, 16, 4, &r.rect, r.nullCrop ? nullptr : crop,
-                                   r.size),
-              BMPFACE_BAD_ARGUMENTS);
+    EXPECT_EQ(
+        BMPFaceExtractPixels(picture, 3, 2, 16, 4, &r.rect, r.nullCrop ? nullptr : crop, r.size),
+        BMPFACE_BAD_ARGUMENTS);
     EXPECT_EQ(crop[0], 0xAB);
   }
 }
@@ -136,7 +136,8 @@ TEST(PixelApi, SameAnswersAsTheExportOnTheSamePixels) {
   }
   if (!SharedDir().empty()) {
     for (const char* group : {"g", "q", "b"}) {
-      for (const auto& entry : std::filesystem::directory_iterator(SharedDir() + "/bmpsuite/" + group))
+      for (const auto& entry :
+           std::filesystem::directory_iterator(SharedDir() + "/bmpsuite/" + group))
         paths.push_back(entry.path().string());
     }
   }
@@ -164,7 +165,8 @@ TEST(PixelApi, SameAnswersAsTheExportOnTheSamePixels) {
       std::vector<uint8_t> crop;
       int32_t detected = 0, cropped = 0;
       const std::string printed = CaptureStdout([&] {
-        detected = BMPFaceDetectPixels(pixels.data(), image.width, image.height, stride, bpp, &rect);
+        detected =
+            BMPFaceDetectPixels(pixels.data(), image.width, image.height, stride, bpp, &rect);
         if (detected != BMPFACE_OK) return;
         crop.resize(size_t(rect.width) * size_t(rect.height) * size_t(bpp));
         cropped = BMPFaceExtractPixels(pixels.data(), image.width, image.height, stride, bpp, &rect,
@@ -198,13 +200,12 @@ TEST(PixelApi, WalkShowsEveryRegionAndTheChoice) {
   std::vector<BMPFaceRegion> seen;
   BMPFaceRect rect = kUntouched;
   BMPFaceFacts facts{};
-  ASSERT_EQ(BMPFaceWalkRegionsFacts(image.pixels, image.width, image.height, image.rowStride,
-                                    image.bytesPerPixel,
-                                    [](void* context, const BMPFaceRegion* region) {
-                                      static_cast<std::vector<BMPFaceRegion>*>(context)->push_back(
-                                          *region);
-                                    },
-                                    &seen, &rect, &facts),
+  ASSERT_EQ(BMPFaceWalkRegionsFacts(
+                image.pixels, image.width, image.height, image.rowStride, image.bytesPerPixel,
+                [](void* context, const BMPFaceRegion* region) {
+                  static_cast<std::vector<BMPFaceRegion>*>(context)->push_back(*region);
+                },
+                &seen, &rect, &facts),
             BMPFACE_OK);
   const double pictureArea = static_cast<double>(image.width) * image.height;
   FreeBMP(image);

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,8 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-
-#include <unistd.h>
 
 namespace bmpface::test {
 
@@ -94,7 +93,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string TempDir::Path(const std::string& name) const { return (fs::path(path_) / name).string(); }
+std::string TempDir::Path(const std::string& name) const {
+  return (fs::path(path_) / name).string();
+}
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -15,7 +15,7 @@ namespace bmpface::test {
 struct BGR {
   uint8_t b, g, r;
 };
-constexpr BGR kSkin{60, 90, 200};   // skin by the rule
+constexpr BGR kSkin{60, 90, 200};    // skin by the rule
 constexpr BGR kBackground{0, 0, 0};  // never skin
 
 // A picture held top-down with packed rows (rowStride without fill), the way tests describe it.

@@ -33,10 +33,10 @@ TEST(PlanJobs, NamesRefusalsAndShards) {
   const std::vector<Found> found = {
       {"in/a.bmp", "a.bmp", ""},
       {"in/sub/b.bmp", "sub/b.bmp", ""},
-      {"other/a.bmp", "a.bmp", ""},              // wants in/a.bmp's output name
-      {"in/..", "", ""},                         // names no file
+      {"other/a.bmp", "a.bmp", ""},  // wants in/a.bmp's output name
+      {"in/..", "", ""},             // names no file
       {"in/locked", "", "cannot read this folder: denied"},
-      {"x/./c.bmp", "./c.bmp", ""},              // names are normalised before they are compared
+      {"x/./c.bmp", "./c.bmp", ""},  // names are normalised before they are compared
       {"y/c.bmp", "c.bmp", ""},
   };
   // clang-format off
@@ -97,10 +97,17 @@ TEST(PlanJobs, ShardsAreStableAndParsed) {
     const char* text;
     bool ok;
     uint64_t k, n;
-  } cases[] = {{"0/1", true, 0, 1},      {"2/3", true, 2, 3},        {"3/3", false, 0, 0},
-               {"1/0", false, 0, 0},     {"x/2", false, 0, 0},       {"1", false, 0, 0},
-               {"/2", false, 0, 0},      {"1/", false, 0, 0},        {"-1/2", false, 0, 0},
-               {"1/2/3", false, 0, 0},   {"0/999999999", true, 0, 999999999},
+  } cases[] = {{"0/1", true, 0, 1},
+               {"2/3", true, 2, 3},
+               {"3/3", false, 0, 0},
+               {"1/0", false, 0, 0},
+               {"x/2", false, 0, 0},
+               {"1", false, 0, 0},
+               {"/2", false, 0, 0},
+               {"1/", false, 0, 0},
+               {"-1/2", false, 0, 0},
+               {"1/2/3", false, 0, 0},
+               {"0/999999999", true, 0, 999999999},
                {"0/1000000000", false, 0, 0}};
   for (const auto& c : cases) {
     uint64_t k = 0, n = 0;

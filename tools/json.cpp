@@ -11,7 +11,10 @@ namespace {
 size_t SequenceAt(const std::string& text, size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
   if (lead < 0x80) return 1;
-  const size_t length = (lead >> 5) == 0x06 ? 2 : (lead >> 4) == 0x0E ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  const size_t length = (lead >> 5) == 0x06   ? 2
+                        : (lead >> 4) == 0x0E ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
   if (length == 0 || text.size() - i < length) return 0;
   uint32_t c = lead & (0x7Fu >> length);
   for (size_t k = 1; k < length; ++k) {

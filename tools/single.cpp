@@ -153,8 +153,8 @@ int RunSingle(int argc, char** argv) {
     if (!detect && paths.size() != 2) throw CLI::ValidationError("expected INPUT OUTPUT");
     if (json && !detect) throw CLI::ValidationError("--json needs --detect");
     if (!detect && paths[1].empty()) throw CLI::ValidationError("OUTPUT is an empty name");
-    photo::CheckOutputSize(options, detect ? photo::Format::kUnknown
-                                           : photo::OutputFormat(paths[1], options, {}));
+    photo::CheckOutputSize(
+        options, detect ? photo::Format::kUnknown : photo::OutputFormat(paths[1], options, {}));
   });
   if (parsed >= 0) return parsed;
   return detect ? Detect(paths, json, options) : Crop(paths[0], paths[1], options, overwrite);

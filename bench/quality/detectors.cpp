@@ -4,13 +4,14 @@
 //   detectors haar|lbp|dlib [--long N] PICTURE...
 // With --long N each picture is resized so that its longer side is N first; the faces are given
 // in the picture's own pixels. The time is that of the detection, the decoding left out.
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/opencv.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlib/image_processing/frontal_face_detector.h>
-#include <dlib/opencv.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>

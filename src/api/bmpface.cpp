@@ -20,8 +20,7 @@ int SaveToWidePath(void* context, const char*, const BMPImage& crop) {
 
 }  // namespace
 
-extern "C" BMPFACE_API int32_t BMPFaceExtract(const wchar_t* inputPath,
-                                              const wchar_t* outputPath) {
+extern "C" BMPFACE_API int32_t BMPFaceExtract(const wchar_t* inputPath, const wchar_t* outputPath) {
   char* narrowInput = PlatformNarrowPath(inputPath);
   RequestHooks hooks{};
   hooks.context = const_cast<wchar_t*>(outputPath);  // only read, by SaveToWidePath

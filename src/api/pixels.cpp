@@ -1,11 +1,10 @@
 // The pixel-level calls: the request's detection and crop steps over the caller's pixels. Every
 // argument is checked before a pixel is read; nothing is printed.
-#include "bmpface_pixels.h"
-
 #include <climits>
 #include <cstring>
 
 #include "api/outcomes.h"
+#include "bmpface_pixels.h"
 #include "detect/face_search.h"
 #include "image/bmp_image.h"
 #include "image/crop.h"

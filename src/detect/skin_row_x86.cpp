@@ -24,7 +24,8 @@ inline __m128i SkinFlags16(__m128i b, __m128i g, __m128i r) {
   const __m128i sr = _mm_xor_si128(r, bias);
   const __m128i sb = _mm_xor_si128(b, bias);
   __m128i m = _mm_cmpgt_epi8(sr, _mm_set1_epi8(Biased(kSkinRedAbove)));
-  m = _mm_and_si128(m, _mm_cmpgt_epi8(_mm_xor_si128(g, bias), _mm_set1_epi8(Biased(kSkinGreenAbove))));
+  m = _mm_and_si128(m,
+                    _mm_cmpgt_epi8(_mm_xor_si128(g, bias), _mm_set1_epi8(Biased(kSkinGreenAbove))));
   m = _mm_and_si128(m, _mm_cmpgt_epi8(sb, _mm_set1_epi8(Biased(kSkinBlueAbove))));
   const __m128i redOverGreen = _mm_subs_epu8(r, g);  // 0 where red <= green
   m = _mm_and_si128(m, _mm_cmpgt_epi8(_mm_xor_si128(redOverGreen, bias),
@@ -147,10 +148,9 @@ BMPFACE_TARGET_AVX2 int32_t BlocksAVX2(const uint8_t* pixel, int32_t width, uint
       }
       __m256i plane[3];
       for (int c = 0; c < 3; ++c) {
-        plane[c] = _mm256_or_si256(
-            _mm256_or_si256(_mm256_shuffle_epi8(parts[0], gather[c][0]),
-                            _mm256_shuffle_epi8(parts[1], gather[c][1])),
-            _mm256_shuffle_epi8(parts[2], gather[c][2]));
+        plane[c] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(parts[0], gather[c][0]),
+                                                   _mm256_shuffle_epi8(parts[1], gather[c][1])),
+                                   _mm256_shuffle_epi8(parts[2], gather[c][2]));
       }
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(flags + x),
                           SkinFlags32(plane[0], plane[1], plane[2]));

@@ -14,8 +14,7 @@ uint32_t ReadLE32(const uint8_t* p) {
 
 // Two's complement reinterpretation without relying on implementation-defined conversion.
 int32_t ToSigned(uint32_t v) {
-  return v <= INT32_MAX ? static_cast<int32_t>(v)
-                        : -static_cast<int32_t>(~v) - 1;
+  return v <= INT32_MAX ? static_cast<int32_t>(v) : -static_cast<int32_t>(~v) - 1;
 }
 
 void WriteLE16(uint8_t* p, uint16_t v) {

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "image/bmp_header.h"
-
 #include "platform/platform.h"
 
 namespace bmpface {
@@ -18,7 +17,8 @@ uint8_t* ObtainPixels(const BMPImage& image) {
 
 // A picture that can be written: sizes that are not negative, and rows where there are any.
 bool HoldsRows(const BMPImage& image) {
-  return image.height >= 0 && image.rowStride >= 0 && (image.height == 0 || image.pixels != nullptr);
+  return image.height >= 0 && image.rowStride >= 0 &&
+         (image.height == 0 || image.pixels != nullptr);
 }
 
 // A positive biHeight stores the bottom row first.

@@ -48,8 +48,7 @@ int ExtractFaceRegion(const BMPImage& source, const FaceRect& rect, BMPImage& ou
     for (int32_t i = 0; i < rect.height; ++i) {
       const int64_t sy = int64_t{rect.y} + i;
       if (sy < 0 || sy >= source.height) continue;
-      const uint8_t* from =
-          PixelAt(source, static_cast<int32_t>(firstX), static_cast<int32_t>(sy));
+      const uint8_t* from = PixelAt(source, static_cast<int32_t>(firstX), static_cast<int32_t>(sy));
       std::memcpy(pixels + static_cast<size_t>(i) * rowBytes + outOffset, from, runBytes);
     }
   }

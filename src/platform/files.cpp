@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/system_files.h"
 #include "platform/platform.h"
+#include "platform/system_files.h"
 
 namespace bmpface {
 

@@ -96,7 +96,7 @@ PlatformFile* PlatformOpenWrite(const char* path, int& created) {
   if (!Blocking(fd)) {
     Abandon(fd, path, created);
   } else if (PlatformStreamFails() ? (errno = ENOMEM, true)
-                                    : (file = fdopen(fd, "wb")) == nullptr) {
+                                   : (file = fdopen(fd, "wb")) == nullptr) {
     // fdopen obtains memory: a file made a moment ago must not outlive the failure.
     Abandon(fd, path, created);
   } else {

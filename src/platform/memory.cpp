@@ -148,7 +148,6 @@ void FreeHeapBlock(void* raw, size_t) { std::free(raw); }
 thread_local KeptBlocks<2> tKeptMappings(Unmap);
 thread_local KeptBlocks<4> tKeptHeap(FreeHeapBlock);  // a request's grids, at most 4 MB each
 
-
 // A mapping for `total` bytes (at least kMapFrom) that starts on a huge-page boundary, and its
 // length: one this thread kept (`kept`: as it was left), else a fresh zero-filled one; null when
 // none can be made.

@@ -39,7 +39,8 @@ int PlatformWriteRows(PlatformFile* file, const uint8_t* rows, size_t rowBytes, 
                       int bottomUp);
 // Returns 1 when the position was set.
 int PlatformSeek(PlatformFile* file, uint64_t offset);
-// Size of an open regular file, or 0 with `size` untouched when it cannot be told (a pipe, a device).
+// Size of an open regular file, or 0 with `size` untouched when it cannot be told (a pipe, a
+// device).
 int PlatformFileSize(PlatformFile* file, uint64_t& size);
 // Closes a file opened for reading.
 void PlatformClose(PlatformFile* file);

@@ -22,7 +22,8 @@ int main(void) {
   }
   if (BMPFaceDetectPixels(pixels, 100, 100, 300, 3, &rect) != BMPFACE_OK) return 1;
   if (rect.x != 37 || rect.y != 28 || rect.width != 36 || rect.height != 27) return 2;
-  if (BMPFaceExtractPixels(pixels, 100, 100, 300, 3, &rect, crop, sizeof crop) != BMPFACE_OK) return 3;
+  if (BMPFaceExtractPixels(pixels, 100, 100, 300, 3, &rect, crop, sizeof crop) != BMPFACE_OK)
+    return 3;
   if (crop[(12 * 36 + 3) * 3 + 2] != 200 || crop[(12 * 36 + 2) * 3 + 2] != 0) return 4;
   if (BMPFaceWalkRegions(pixels, 100, 100, 300, 3, See, NULL, &rect) != BMPFACE_OK) return 5;
   return regions == 1 && leading == 1 ? 0 : 6;

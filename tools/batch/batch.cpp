@@ -94,13 +94,15 @@ int RunBatch(int argc, char** argv) {
                  "pictures, and folders searched at any depth for the pictures this build reads "
                  "(by extension, then by content)");
   app.add_option("--from", from, "also take paths from FILE, one a line (- reads standard input)");
-  app.add_flag("-0,--null", nulSeparated, "with --from: paths end with NUL bytes, as find -print0 writes them");
+  app.add_flag("-0,--null", nulSeparated,
+               "with --from: paths end with NUL bytes, as find -print0 writes them");
   app.add_option("--base", base,
                  "name each output by the picture's path below DIR (for listed paths and several "
                  "folders); pictures outside DIR are refused");
   app.add_option("-o,--out", options.out, "folder for the crops (made when missing)")->required();
-  app.add_option("--reject", options.reject,
-                 "copy the pictures without a face (or unverified, with --verify) into this folder");
+  app.add_option(
+      "--reject", options.reject,
+      "copy the pictures without a face (or unverified, with --verify) into this folder");
   app.add_option("--report", reportPath,
                  "write one JSON line per picture (path, status, rectangle, output) to FILE, or to "
                  "standard output with -; with --resume it is appended to");
@@ -117,8 +119,10 @@ int RunBatch(int argc, char** argv) {
     if (args.empty() && from.empty()) {
       throw CLI::ValidationError("no pictures: give paths or --from");
     }
-    for (const auto& [name, value] : {std::pair{"--out", &options.out}, {"--reject", &options.reject},
-                                      {"--report", &reportPath}, {"--base", &base},
+    for (const auto& [name, value] : {std::pair{"--out", &options.out},
+                                      {"--reject", &options.reject},
+                                      {"--report", &reportPath},
+                                      {"--base", &base},
                                       {"--from", &from}}) {
       if (app.count(name) > 0 && value->empty()) {
         throw CLI::ValidationError(std::string(name) + " needs a non-empty value");
@@ -146,8 +150,8 @@ int RunBatch(int argc, char** argv) {
     std::error_code ec;
     fs::create_directories(*dir, ec);
     if (!fs::is_directory(*dir, ec)) {
-      return Fail(kExitCantCreate, "cannot create the folder " + *dir +
-                                       (ec ? ": " + ec.message() : std::string()));
+      return Fail(kExitCantCreate,
+                  "cannot create the folder " + *dir + (ec ? ": " + ec.message() : std::string()));
     }
     folders.emplace_back(*dir);
   }
@@ -209,8 +213,9 @@ int RunBatch(int argc, char** argv) {
   // may not run beside them. A batch of BMPs alone does not pay for it.
   bool needsVips = photoOptions.framing.sizeW > 0 || !options.outputExtension.empty();
   for (const Job& job : plan) {
-    needsVips = needsVips || (job.refused.empty() &&
-                              photo::FormatOfName(job.name.filename().string()) != photo::Format::kBMP);
+    needsVips =
+        needsVips || (job.refused.empty() &&
+                      photo::FormatOfName(job.name.filename().string()) != photo::Format::kBMP);
   }
   std::string vipsError;
   if (needsVips && photo::BuiltWithVips() && !photo::StartPhotoLayer(1, vipsError)) {
@@ -224,7 +229,8 @@ int RunBatch(int argc, char** argv) {
   settings.out = options.out;
   settings.reject = options.reject;
   settings.earlier = &earlier;
-  Recorder recorder(plan.size(), !noProgress && StderrIsTerminal(), reportPath.empty() ? nullptr : &report);
+  Recorder recorder(plan.size(), !noProgress && StderrIsTerminal(),
+                    reportPath.empty() ? nullptr : &report);
   RunJobs(plan, settings, jobs, recorder);
   int status = recorder.Finish(StopSignal());
   std::string error;

@@ -67,7 +67,8 @@ int SaveWhole(void* context, const char* output, const BMPImage& crop) {
   JobRequest& r = *static_cast<JobRequest*>(context);
   const photo::PhotoOptions& options = *r.photo.options;
   const auto fill = [&](int fd, std::string& error) {
-    if (photo::LibraryWritesCrop(output, options, r.photo.info)) return FillWithBMP(fd, crop, error);
+    if (photo::LibraryWritesCrop(output, options, r.photo.info))
+      return FillWithBMP(fd, crop, error);
     std::vector<uint8_t> bytes;
     return photo::EncodeCrop(crop, output, options, r.photo.info, bytes, error) &&
            WriteBytes(fd, bytes.data(), bytes.size(), error);

@@ -25,13 +25,13 @@ struct JobResult {
   Outcome outcome = Outcome::kDone;  // of the request, when it ran
   bool hasRect = false;              // the crop's rectangle is known: done, or skipped with a crop
   FaceRect rect{};
-  bool searched = false;             // the request's search ran: `facts` holds what it found
+  bool searched = false;  // the request's search ran: `facts` holds what it found
   SearchFacts facts{};
-  bool checked = false;              // --verify looked at the chosen region
-  bool verified = false;             // and confirmed it: the face it found
+  bool checked = false;   // --verify looked at the chosen region
+  bool verified = false;  // and confirmed it: the face it found
   FaceRect verifiedFace{};
-  std::string written;               // the crop or the reject copy; empty when nothing was written
-  std::string error;                 // for failures: why, in words
+  std::string written;  // the crop or the reject copy; empty when nothing was written
+  std::string error;    // for failures: why, in words
 };
 
 // The word of the report, and whether the picture failed (a picture without a face has not).

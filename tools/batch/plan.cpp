@@ -120,7 +120,8 @@ std::vector<Job> PlanJobs(const std::vector<Found>& found, const PlanOptions& op
       // The crop is named after the picture, in the output format when one is forced; the reject
       // copy is the picture itself and keeps its name.
       job.outputName = job.name;
-      if (!options.outputExtension.empty()) job.outputName.replace_extension(options.outputExtension);
+      if (!options.outputExtension.empty())
+        job.outputName.replace_extension(options.outputExtension);
       job.output = (fs::path(options.out) / job.outputName).lexically_normal().string();
       if (!options.reject.empty()) {
         job.reject = (fs::path(options.reject) / job.name).lexically_normal().string();
@@ -191,7 +192,8 @@ bool ReadList(const std::string& from, char separator, std::vector<Listed>& entr
     }
     std::string shown;  // the line as it can be printed: each NUL as \0
     for (const char c : entry) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
-    entries.push_back({shown, "the list's line holds a NUL byte (use -0 for a NUL-separated list)"});
+    entries.push_back(
+        {shown, "the list's line holds a NUL byte (use -0 for a NUL-separated list)"});
   }
   return !in.bad();
 }

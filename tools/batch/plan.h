@@ -52,7 +52,8 @@ void FindPictures(const std::string& arg, const std::vector<std::filesystem::pat
 
 // `path` below `base`, both taken as absolute and normalised without resolving links; empty when
 // `path` is not below `base`.
-std::filesystem::path NameBelow(const std::filesystem::path& path, const std::filesystem::path& base);
+std::filesystem::path NameBelow(const std::filesystem::path& path,
+                                const std::filesystem::path& base);
 
 // Whether a file name has the extension of a picture this build reads (.bmp; with libvips also
 // .jpg, .jpeg, .jpe, .png, .webp, .tif, .tiff, .gif, .heic, .heif, .avif), in any case.

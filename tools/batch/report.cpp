@@ -22,7 +22,9 @@ std::string Reason(int code) { return std::generic_category().message(code); }
 
 // The bytes that `hex` (as Hex writes them) stands for; empty when it is not such a string.
 std::string FromHex(const std::string& hex) {
-  auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+  auto digit = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
   std::string out;
   if (hex.size() % 2 != 0) return out;
   for (size_t i = 0; i < hex.size(); i += 2) {
@@ -47,18 +49,16 @@ bool OpenReport(const std::string& path, bool append, Report& report, std::strin
   if (report.file == nullptr) error = "cannot open the report " + path + ": " + Reason(errno);
   return report.file != nullptr;
 #else
-  const int fd = open(path.c_str(),
-                      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
-                          (append ? O_APPEND : 0),
-                      0666);
+  const int fd = open(
+      path.c_str(),
+      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0), 0666);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      (!append && ftruncate(fd, 0) != 0)) {
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!append && ftruncate(fd, 0) != 0)) {
     const bool link = fd < 0 && errno == ELOOP;
     error = "cannot open the report " + path + ": " +
-            (link ? std::string("it is a link")
-                  : fd >= 0 && !S_ISREG(st.st_mode) ? std::string("not a regular file")
-                                                    : Reason(errno));
+            (link                              ? std::string("it is a link")
+             : fd >= 0 && !S_ISREG(st.st_mode) ? std::string("not a regular file")
+                                               : Reason(errno));
     if (fd >= 0) close(fd);
     return false;
   }

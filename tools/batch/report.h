@@ -16,9 +16,9 @@ namespace bmpface::cli {
 
 struct Report {
   std::FILE* file = nullptr;
-  std::string path;       // as given; "-" for standard output
+  std::string path;  // as given; "-" for standard output
   bool toStdout = false;
-  dev_t device = 0;       // of the file opened, to tell at the end that it is still there
+  dev_t device = 0;  // of the file opened, to tell at the end that it is still there
   ino_t inode = 0;
 };
 

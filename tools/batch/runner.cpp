@@ -13,7 +13,6 @@
 #include <system_error>
 #include <thread>
 
-
 namespace bmpface::cli {
 
 namespace {
@@ -45,7 +44,10 @@ void StopOnSignals() {
 int StopSignal() { return gStopSignal.load(); }
 
 Recorder::Recorder(size_t total, bool progress, Report* report)
-    : total_(total), progress_(progress), report_(report), start_(std::chrono::steady_clock::now()) {}
+    : total_(total),
+      progress_(progress),
+      report_(report),
+      start_(std::chrono::steady_clock::now()) {}
 
 void Recorder::Record(const Job& job, const JobResult& r) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -89,7 +91,8 @@ int Recorder::Finish(int stopSignal) {
   const size_t worked = handled_ - skipped_;
   // Unverified pictures only come with --verify: counted where there are any.
   char unverified[64] = "";
-  if (unverified_ > 0) std::snprintf(unverified, sizeof unverified, "%zu unverified, ", unverified_);
+  if (unverified_ > 0)
+    std::snprintf(unverified, sizeof unverified, "%zu unverified, ", unverified_);
   char counts[320];
   std::snprintf(counts, sizeof counts,
                 "%zu done, %zu no face, %s%zu failed, %zu skipped in %.2f s (%.1f pictures/s)",

@@ -91,8 +91,8 @@ bool CopyKeepingHoles(int from, int to, std::string& error) {
     const bool ok = zeros ? _lseeki64(to, static_cast<int64_t>(got), SEEK_CUR) >= 0
                           : WriteAll(to, buffer.get(), got);
 #else
-    const bool ok = zeros ? lseek(to, static_cast<off_t>(got), SEEK_CUR) >= 0
-                          : WriteAll(to, buffer.get(), got);
+    const bool ok =
+        zeros ? lseek(to, static_cast<off_t>(got), SEEK_CUR) >= 0 : WriteAll(to, buffer.get(), got);
 #endif
     if (!ok) {
       error = SystemReason(errno);
@@ -205,7 +205,9 @@ bool Replace(int folder, const std::string& temp, const std::string& name, const
   return true;
 }
 
-std::string Describe(const WriteTarget& target) { return (fs::path(target.root) / target.name).string(); }
+std::string Describe(const WriteTarget& target) {
+  return (fs::path(target.root) / target.name).string();
+}
 #endif
 
 }  // namespace
@@ -253,7 +255,8 @@ bool CopyWhole(const std::string& source, const WriteTarget& target, const Input
   const int from = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st;
   if (from < 0 || fstat(from, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = "cannot copy " + source + ": " + (from < 0 ? SystemReason(errno) : "not a regular file");
+    error =
+        "cannot copy " + source + ": " + (from < 0 ? SystemReason(errno) : "not a regular file");
     if (from >= 0) close(from);
     return false;
   }
@@ -280,9 +283,9 @@ bool CopyWhole(const std::string& source, const WriteTarget& target, const Input
     error = "cannot write " + Describe(target) + ": " + error;
     return false;
   }
-  const bool copied = WriteWhole(target, inputs,
-                                 [&](int to, std::string& why) { return CopyKeepingHoles(from, to, why); },
-                                 error);
+  const bool copied = WriteWhole(
+      target, inputs, [&](int to, std::string& why) { return CopyKeepingHoles(from, to, why); },
+      error);
   close(from);
   return copied;
 }
@@ -378,8 +381,8 @@ bool WriteWhole(const WriteTarget& target, const InputSet& inputs, const FileFil
     ok = false;
     error = "it would replace an input";
   }
-  if (ok && MoveFileExA(temp.string().c_str(), path.string().c_str(),
-                        MOVEFILE_REPLACE_EXISTING) == 0) {
+  if (ok &&
+      MoveFileExA(temp.string().c_str(), path.string().c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
     ok = false;
     error = "cannot rename the temporary file";
   }

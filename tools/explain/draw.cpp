@@ -78,7 +78,8 @@ const Glyph& GlyphFor(char c) {
 
 void Canvas::Set(int32_t x, int32_t y, RGB c) {
   if (x < 0 || y < 0 || x >= width || y >= height) return;
-  uint8_t* p = &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
+  uint8_t* p =
+      &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
   p[0] = c.r;
   p[1] = c.g;
   p[2] = c.b;
@@ -117,10 +118,14 @@ std::vector<Box> PlaceLabels(const std::vector<LabelRequest>& labels, const Box&
     const int32_t w = l.width, h = l.height, g = l.gap;
     // Inside the top-left corner, just above it, just below it, inside the bottom-left corner,
     // then the same on the right.
-    const int32_t spots[8][2] = {{a.x0 + g, a.y0 + g},     {a.x0, a.y0 - h - 1},
-                                 {a.x0, a.y1 + 1},         {a.x0 + g, a.y1 - g - h + 1},
-                                 {a.x1 - g - w + 1, a.y0 + g}, {a.x1 - w + 1, a.y0 - h - 1},
-                                 {a.x1 - w + 1, a.y1 + 1}, {a.x1 - g - w + 1, a.y1 - g - h + 1}};
+    const int32_t spots[8][2] = {{a.x0 + g, a.y0 + g},
+                                 {a.x0, a.y0 - h - 1},
+                                 {a.x0, a.y1 + 1},
+                                 {a.x0 + g, a.y1 - g - h + 1},
+                                 {a.x1 - g - w + 1, a.y0 + g},
+                                 {a.x1 - w + 1, a.y0 - h - 1},
+                                 {a.x1 - w + 1, a.y1 + 1},
+                                 {a.x1 - g - w + 1, a.y1 - g - h + 1}};
     for (const auto& spot : spots) {
       const Box box{spot[0], spot[1], spot[0] + w - 1, spot[1] + h - 1};
       if (box.x0 < bounds.x0 || box.y0 < bounds.y0 || box.x1 > bounds.x1 || box.y1 > bounds.y1) {
@@ -137,8 +142,7 @@ std::vector<Box> PlaceLabels(const std::vector<LabelRequest>& labels, const Box&
   return placed;
 }
 
-void Canvas::Text(int32_t x, int32_t y, const std::string& text, int32_t scale, RGB ink,
-                  RGB back) {
+void Canvas::Text(int32_t x, int32_t y, const std::string& text, int32_t scale, RGB ink, RGB back) {
   const int32_t advance = 6 * scale;
   const Box band = TextBox(x, y, text, scale);
   Fill(band.x0, band.y0, band.x1, band.y1, back);

@@ -216,9 +216,8 @@ uint64_t OtherBMPBytesWorthReading(const uint8_t* head, size_t size) {
   if (compression == kRLE8 || compression == kRLE4) {
     // Two bytes a pixel (runs of one), two a row (their ends) and a margin: more than a worst
     // encoder needs, and a bound on the work of hostile runs that lead nowhere.
-    data = SaturatingSum(SaturatingProduct(4, SaturatingSum(SaturatingProduct(width, height),
-                                                            height)),
-                         64);
+    data = SaturatingSum(
+        SaturatingProduct(4, SaturatingSum(SaturatingProduct(width, height), height)), 64);
   } else {
     const uint64_t stride = SaturatingProduct((SaturatingProduct(bits, width) + 31) / 32, 4);
     data = SaturatingProduct(stride, height);
@@ -262,8 +261,8 @@ int DecodeOtherBMP(const uint8_t* bytes, size_t size, uint64_t maxPixels, BMPIma
   const int32_t bpp = l.alpha.mask != 0 ? 4 : 3;
   const uint64_t pixels = static_cast<uint64_t>(l.width) * static_cast<uint64_t>(height);
   if (!WithinPixelLimit(static_cast<uint64_t>(l.width), static_cast<uint64_t>(height), maxPixels)) {
-    error = PixelLimitRefusal(static_cast<uint64_t>(l.width), static_cast<uint64_t>(height),
-                              maxPixels);
+    error =
+        PixelLimitRefusal(static_cast<uint64_t>(l.width), static_cast<uint64_t>(height), maxPixels);
     return 0;
   }
   if (static_cast<uint64_t>(l.width) * bpp > INT32_MAX ||

@@ -107,7 +107,8 @@ bool FrameFromWord(const std::string& word, FrameFrom& from) {
   static const struct {
     const char* word;
     FrameFrom from;
-  } kWords[] = {{"rule", FrameFrom::kRule}, {"region", FrameFrom::kRegion}, {"face", FrameFrom::kFace}};
+  } kWords[] = {
+      {"rule", FrameFrom::kRule}, {"region", FrameFrom::kRegion}, {"face", FrameFrom::kFace}};
   for (const auto& w : kWords) {
     if (word == w.word) {
       from = w.from;

@@ -42,12 +42,10 @@ struct Framing {
   int32_t aspectH = 0;
   int32_t sizeW = 0;  // --size WxH: the crop is resized to exactly this; 0 for none
   int32_t sizeH = 0;
-  bool noUpscale = false;           // --no-upscale: --size never enlarges the crop
+  bool noUpscale = false;             // --no-upscale: --size never enlarges the crop
   FrameFrom from = FrameFrom::kRule;  // --frame
 
-  bool Any() const {
-    return margin.Any() || aspectW > 0 || sizeW > 0 || from != FrameFrom::kRule;
-  }
+  bool Any() const { return margin.Any() || aspectW > 0 || sizeW > 0 || from != FrameFrom::kRule; }
 };
 
 // The limits of the options' values.

@@ -12,7 +12,9 @@ std::string PixelLimitRefusal(uint64_t width, uint64_t height, uint64_t maxPixel
 
 // Markers with no length after them: the start and end of the picture, the restart marks and TEM.
 namespace {
-bool Standalone(uint8_t code) { return code == 0xD8 || code == 0x01 || (code >= 0xD0 && code <= 0xD7); }
+bool Standalone(uint8_t code) {
+  return code == 0xD8 || code == 0x01 || (code >= 0xD0 && code <= 0xD7);
+}
 }  // namespace
 
 void JPEGScanCounter::Feed(const uint8_t* bytes, size_t size) {

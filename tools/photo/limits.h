@@ -44,8 +44,17 @@ class JPEGScanCounter {
   bool ended() const { return state_ == State::kEnded; }
 
  private:
-  enum class State { kStart, kMarkerFF, kMarkerCode, kLength1, kLength2, kSkip, kEntropy,
-                     kEntropyFF, kEnded };
+  enum class State {
+    kStart,
+    kMarkerFF,
+    kMarkerCode,
+    kLength1,
+    kLength2,
+    kSkip,
+    kEntropy,
+    kEntropyFF,
+    kEnded
+  };
   State state_ = State::kStart;
   uint8_t code_ = 0;
   uint32_t length_ = 0;

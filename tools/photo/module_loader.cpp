@@ -81,7 +81,8 @@ bool LoadModule(const char* name, const char* what, const char* symbol,
       continue;
     }
     void* entry = ::dlsym(handle, symbol);
-    const std::string refused = entry != nullptr ? accept(entry) : "it has no " + std::string(symbol);
+    const std::string refused =
+        entry != nullptr ? accept(entry) : "it has no " + std::string(symbol);
     if (refused.empty()) return true;
     why = candidates[i] + ": " + refused;
     ::dlclose(handle);

@@ -19,8 +19,8 @@ T ParseWhole(const std::string& name, const std::string& text, T min, T max) {
     throw CLI::ValidationError(name, "not a number: '" + text + "'");
   }
   if (failed != std::errc{} || value < min || value > max) {
-    throw CLI::ValidationError(name, "'" + text + "' is not from " + std::to_string(min) + " to " +
-                                         std::to_string(max));
+    throw CLI::ValidationError(
+        name, "'" + text + "' is not from " + std::to_string(min) + " to " + std::to_string(max));
   }
   return value;
 }
@@ -31,7 +31,8 @@ CLI::Option* AddWhole(CLI::App& app, const std::string& name, T& value, T min, T
   const std::string shown = name.substr(name.rfind(',') + 1);  // the long name
   return app
       .add_option_function<std::string>(
-          name, [&value, shown, min, max](const std::string& text) {
+          name,
+          [&value, shown, min, max](const std::string& text) {
             value = ParseWhole<T>(shown, text, min, max);
           },
           description)
@@ -55,13 +56,14 @@ void CheckOutputSize(const PhotoOptions& options, Format format) {
   if (f.sizeW == 0) return;
   if (!WithinPixelLimit(static_cast<uint64_t>(f.sizeW), static_cast<uint64_t>(f.sizeH),
                         options.maxPixels)) {
-    throw CLI::ValidationError(
-        "--size", std::to_string(f.sizeW) + "x" + std::to_string(f.sizeH) + " is over the limit of " +
-                      std::to_string(options.maxPixels) +
-                      " pixels (--max-pixels N raises it, 0 for none)");
+    throw CLI::ValidationError("--size", std::to_string(f.sizeW) + "x" + std::to_string(f.sizeH) +
+                                             " is over the limit of " +
+                                             std::to_string(options.maxPixels) +
+                                             " pixels (--max-pixels N raises it, 0 for none)");
   }
   const uint32_t side = MaxSide(format);
-  if (side != 0 && (static_cast<uint32_t>(f.sizeW) > side || static_cast<uint32_t>(f.sizeH) > side)) {
+  if (side != 0 &&
+      (static_cast<uint32_t>(f.sizeW) > side || static_cast<uint32_t>(f.sizeH) > side)) {
     throw CLI::ValidationError("--size", std::string(FormatName(format)) + " holds at most " +
                                              std::to_string(side) + " pixels a side");
   }
@@ -113,16 +115,17 @@ void AddPhotoOptions(CLI::App& app, PhotoOptions& options, unsigned which) {
              side.help)
           ->type_name("F");
     }
-    CLI::Option* aspect = app.add_option_function<std::string>(
-           "--aspect",
-           [&options](const std::string& text) {
-             if (!ParsePair(text, ':', kMaxAspectTerm, options.framing.aspectW,
-                            options.framing.aspectH)) {
-               throw CLI::ValidationError("--aspect", "expected W:H, such as 35:45");
-             }
-           },
-           "grow the crop's shorter side to this aspect, about its centre, within the picture")
-        ->type_name("W:H");
+    CLI::Option* aspect =
+        app.add_option_function<std::string>(
+               "--aspect",
+               [&options](const std::string& text) {
+                 if (!ParsePair(text, ':', kMaxAspectTerm, options.framing.aspectW,
+                                options.framing.aspectH)) {
+                   throw CLI::ValidationError("--aspect", "expected W:H, such as 35:45");
+                 }
+               },
+               "grow the crop's shorter side to this aspect, about its centre, within the picture")
+            ->type_name("W:H");
     app.add_option_function<std::string>(
            "--size",
            [&options](const std::string& text) {

@@ -39,8 +39,8 @@ void Place(const UprightTarget& t, const uint8_t* rows, size_t stride, int32_t t
   // the band's rows is read once.
   constexpr size_t kTile = 32;
   const bool reverseRows = o == 7 || o == 8, reverseColumns = o == 6 || o == 7;
-  const ptrdiff_t step = reverseRows ? -static_cast<ptrdiff_t>(t.rowStride)
-                                     : static_cast<ptrdiff_t>(t.rowStride);
+  const ptrdiff_t step =
+      reverseRows ? -static_cast<ptrdiff_t>(t.rowStride) : static_cast<ptrdiff_t>(t.rowStride);
   for (size_t sx0 = 0; sx0 < w; sx0 += kTile) {
     const size_t n = std::min(kTile, w - sx0);
     uint8_t* const firstRow = t.pixels + (reverseRows ? w - 1 - sx0 : sx0) * t.rowStride;

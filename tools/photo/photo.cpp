@@ -121,7 +121,7 @@ class InputFile {
     file_ = PlatformOpenRead(path);
     if (file_ == nullptr || PlatformFileSize(file_, size_) == 0) {
       error = file_ == nullptr && errno != 0 && errno != EINVAL ? std::strerror(errno)
-                                                                 : "not a regular file";
+                                                                : "not a regular file";
       return false;
     }
     return true;
@@ -402,13 +402,13 @@ bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const Photo
   return ok;
 }
 
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
+                    std::string& error) {
   int created = 0;
   errno = 0;
   PlatformFile* file = PlatformOpenWrite(path.c_str(), created);
-  const int ok = file != nullptr && PlatformWrite(bytes.data(), 1, bytes.size(), file) == bytes.size()
-                     ? 1
-                     : 0;
+  const int ok =
+      file != nullptr && PlatformWrite(bytes.data(), 1, bytes.size(), file) == bytes.size() ? 1 : 0;
   if (file != nullptr && PlatformFinishWrite(file, path.c_str(), created, ok) == 1) return true;
   error = errno != 0 ? std::strerror(errno) : "cannot write the file";
   return false;

@@ -120,8 +120,8 @@ struct PhotoRequest {
   const PhotoOptions* options = nullptr;
   bool stopAfterFace = false;  // --detect, explain: end with the (framed) rectangle
   PhotoInfo info;
-  FaceRect face{};    // the rectangle the search found, before framing
-  SearchFacts facts{};  // the search's choice (PhotoHooks has the request fill it)
+  FaceRect face{};        // the rectangle the search found, before framing
+  SearchFacts facts{};    // the search's choice (PhotoHooks has the request fill it)
   bool verified = false;  // --verify found a face in the chosen region: `verifiedFace`
   FaceRect verifiedFace{};
   std::string error;  // why the load or the save failed

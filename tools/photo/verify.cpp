@@ -26,9 +26,7 @@ double VerifyScale(const FaceRect& window) {
   return longer > 0 ? static_cast<double>(kVerifySide) / longer : 1.0;
 }
 
-bool VerifierAvailable(std::string& error) {
-  return verify::LoadFaceDetector(error) != nullptr;
-}
+bool VerifierAvailable(std::string& error) { return verify::LoadFaceDetector(error) != nullptr; }
 
 int VerifyRegion(const BMPImage& image, const SkinRegion& region, FaceRect& face,
                  std::string& error) {

@@ -3,9 +3,8 @@
 // failure becomes an error message; nothing here exits or aborts.
 #include <glib.h>
 #include <gmodule.h>
-#include <vips/vips.h>
-
 #include <unistd.h>
+#include <vips/vips.h>
 
 #include <cctype>
 #include <cerrno>
@@ -350,8 +349,7 @@ bool DecodeAt(const uint8_t* bytes, size_t size, const DecodeRequest& request, F
   if (vips_sink_disc(srgb.get(), WriteRows, &sink) != 0) {
     request.release(target);
     error = deadline != 0 && g_get_monotonic_time() > deadline
-                ? "decoding took more than " + std::to_string(request.seconds) +
-                      " s (--timeout)"
+                ? "decoding took more than " + std::to_string(request.seconds) + " s (--timeout)"
                 : VipsError(kReadFailed);
     vips_error_clear();
     return false;

@@ -43,14 +43,22 @@ unsigned SetsOf(Endpoint endpoint) {
 
 const char* ContentType(photo::Format format) {
   switch (format) {
-    case photo::Format::kJPEG: return "image/jpeg";
-    case photo::Format::kPNG: return "image/png";
-    case photo::Format::kWebP: return "image/webp";
-    case photo::Format::kTIFF: return "image/tiff";
-    case photo::Format::kGIF: return "image/gif";
-    case photo::Format::kHEIF: return "image/heif";
-    case photo::Format::kAVIF: return "image/avif";
-    default: return "image/bmp";
+    case photo::Format::kJPEG:
+      return "image/jpeg";
+    case photo::Format::kPNG:
+      return "image/png";
+    case photo::Format::kWebP:
+      return "image/webp";
+    case photo::Format::kTIFF:
+      return "image/tiff";
+    case photo::Format::kGIF:
+      return "image/gif";
+    case photo::Format::kHEIF:
+      return "image/heif";
+    case photo::Format::kAVIF:
+      return "image/avif";
+    default:
+      return "image/bmp";
   }
 }
 
@@ -80,8 +88,7 @@ int FrameFace(void* context, const BMPImage& source, FaceRect& rect) {
 
 int EncodeInto(void* context, const char*, const BMPImage& crop) {
   InMemory& m = *static_cast<InMemory*>(context);
-  return photo::EncodeCrop(crop, "", *m.request.options, m.request.info, m.encoded,
-                           m.request.error)
+  return photo::EncodeCrop(crop, "", *m.request.options, m.request.info, m.encoded, m.request.error)
              ? 1
              : 0;
 }
@@ -89,8 +96,8 @@ int EncodeInto(void* context, const char*, const BMPImage& crop) {
 // The reply of an outcome that is not an answer: its row's status, the request's words.
 Reply OutcomeProblem(Outcome outcome, const std::string& said) {
   const HttpOfOutcome& row = HttpOf(outcome);
-  Reply reply = Problem(row.status, row.title, said.empty() ? row.title : said,
-                        FactsOf(outcome).word);
+  Reply reply =
+      Problem(row.status, row.title, said.empty() ? row.title : said, FactsOf(outcome).word);
   if (row.status == 503) reply.headers.emplace_back("Retry-After", "1");
   // The photo layer names the option in its refusal of a picture over the pixel limit only.
   if (said.find("--max-pixels") != std::string::npos) reply.limit = "pixels";
@@ -100,13 +107,13 @@ Reply OutcomeProblem(Outcome outcome, const std::string& said) {
 Reply Run(Endpoint endpoint, const photo::PhotoOptions& options, const uint8_t* bytes,
           size_t size) {
   const photo::Format format = photo::SniffFormat(bytes, size);
-  if (format == photo::Format::kUnknown ||
-      (photo::NeedsVips(format) && !photo::BuiltWithVips())) {
+  if (format == photo::Format::kUnknown || (photo::NeedsVips(format) && !photo::BuiltWithVips())) {
     return Problem(415, "Unsupported picture format",
                    format == photo::Format::kUnknown
                        ? "the body is not a picture this service reads"
-                       : std::string(photo::FormatName(format)) + " needs libvips, which this "
-                                                                  "build has not",
+                       : std::string(photo::FormatName(format)) +
+                             " needs libvips, which this "
+                             "build has not",
                    "unsupported");
   }
   InMemory m{bytes, size, {}, {}};
@@ -126,8 +133,12 @@ Reply Run(Endpoint endpoint, const photo::PhotoOptions& options, const uint8_t* 
     if (!cli::EncodeDrawing(explained.drawing, photo::Format::kPNG, m.encoded, error)) {
       return OutcomeProblem(Outcome::kSaveFailed, error);
     }
-    Reply reply{200, "image/png", std::string(m.encoded.begin(), m.encoded.end()), {},
-                FactsOf(explained.outcome).word, {}};
+    Reply reply{200,
+                "image/png",
+                std::string(m.encoded.begin(), m.encoded.end()),
+                {},
+                FactsOf(explained.outcome).word,
+                {}};
     reply.headers.emplace_back("X-Bmpface-Outcome", reply.outcome);
     return reply;
   }
@@ -147,13 +158,13 @@ Reply Run(Endpoint endpoint, const photo::PhotoOptions& options, const uint8_t* 
   const SkinRegion& r = f.chosen;
   reply.headers.emplace_back("X-Bmpface-Region",
                              Rect4({r.minX, r.minY, r.maxX - r.minX + 1, r.maxY - r.minY + 1}));
-  reply.headers.emplace_back("X-Bmpface-Confidence",
-                             "score=" + std::to_string(f.score) +
-                                 "; runner_up=" + std::to_string(f.runnerUp) +
-                                 "; fill=" + std::to_string(RegionFill(r)) +
-                                 "; skin_share=" + std::to_string(SkinShare(f)) +
-                                 "; candidates=" + std::to_string(f.candidates));
-  if (options.verify) reply.headers.emplace_back("X-Bmpface-Verified-Face", Rect4(m.request.verifiedFace));
+  reply.headers.emplace_back(
+      "X-Bmpface-Confidence",
+      "score=" + std::to_string(f.score) + "; runner_up=" + std::to_string(f.runnerUp) + "; fill=" +
+          std::to_string(RegionFill(r)) + "; skin_share=" + std::to_string(SkinShare(f)) +
+          "; candidates=" + std::to_string(f.candidates));
+  if (options.verify)
+    reply.headers.emplace_back("X-Bmpface-Verified-Face", Rect4(m.request.verifiedFace));
   if (endpoint == Endpoint::kDetect) {
     reply.type = "application/json";
     reply.body = DetectJson(outcome, rect, m.request);
@@ -190,16 +201,15 @@ bool OptionsOfQuery(const Fields& query, Endpoint endpoint, uint64_t maxPixels,
       return false;
     }
     if (found->flag == nullptr) {
-      refusal = Problem(400, "Bad option", "'" + name + "' is not supported by this build",
-                        "bad_option");
+      refusal =
+          Problem(400, "Bad option", "'" + name + "' is not supported by this build", "bad_option");
       return false;
     }
     // Switches: orient=0 is --no-orient, verify=1 and no-upscale=1 are their flags.
     if (name == "orient" || name == "verify" || name == "no-upscale") {
       const bool on = value == "1" || value == "true";
       if (!on && value != "0" && value != "false") {
-        refusal = Problem(400, "Bad option", name + ": expected 1, 0, true or false",
-                          "bad_option");
+        refusal = Problem(400, "Bad option", name + ": expected 1, 0, true or false", "bad_option");
         return false;
       }
       if (on != (name == "orient")) args.insert(args.begin(), found->flag);

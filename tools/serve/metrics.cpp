@@ -37,9 +37,8 @@ std::string Metrics::Text(int inFlight, int queued, int busy) const {
   t += "# TYPE bmpface_requests_total counter\n";
   for (const auto& [key, count] : requests_) {
     const auto& [endpoint, status, outcome] = key;
-    t += "bmpface_requests_total{endpoint=\"" + endpoint + "\",status=\"" +
-         std::to_string(status) + "\",outcome=\"" + outcome + "\"} " + std::to_string(count) +
-         "\n";
+    t += "bmpface_requests_total{endpoint=\"" + endpoint + "\",status=\"" + std::to_string(status) +
+         "\",outcome=\"" + outcome + "\"} " + std::to_string(count) + "\n";
   }
   t += "# HELP bmpface_request_seconds Time from a request's headers to its answer.\n";
   t += "# TYPE bmpface_request_seconds histogram\n";

@@ -14,7 +14,7 @@ namespace bmpface::serve {
 
 // Upper bounds of the latency buckets, in seconds.
 inline constexpr std::array<double, 11> kLatencyBuckets = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
-                                                          0.1,   0.25,   0.5,   1,    5};
+                                                           0.1,   0.25,   0.5,   1,    5};
 
 class Metrics {
  public:

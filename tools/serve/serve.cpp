@@ -3,14 +3,13 @@
 // error or not, is logged as one JSON line on standard error and counted for /metrics.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <httplib.h>
 
 #include <atomic>
 #include <charconv>
@@ -89,8 +88,9 @@ void ParseListen(const std::string& text, Settings& s) {
       (::inet_pton(AF_INET6, host.c_str(), address) == 1 && host.find("::1") != std::string::npos &&
        IN6_IS_ADDR_LOOPBACK(reinterpret_cast<const in6_addr*>(address)));
   if (!loopback) {
-    throw CLI::ValidationError("--listen", "'" + host + "' is not a loopback address: put a "
-                                           "reverse proxy in front for other clients");
+    throw CLI::ValidationError("--listen", "'" + host +
+                                               "' is not a loopback address: put a "
+                                               "reverse proxy in front for other clients");
   }
   s.host = host;
   s.port = value;
@@ -179,15 +179,24 @@ void CloseAfterAnswer(const httplib::Request& req) {
 // The titles of the errors the HTTP library answers by itself.
 const char* StatusTitle(int status) {
   switch (status) {
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 413: return "Content Too Large";
-    case 414: return "URI Too Long";
-    case 416: return "Range Not Satisfiable";
-    case 431: return "Request Header Fields Too Large";
-    default: return "Error";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Content Too Large";
+    case 414:
+      return "URI Too Long";
+    case 416:
+      return "Range Not Satisfiable";
+    case 431:
+      return "Request Header Fields Too Large";
+    default:
+      return "Error";
   }
 }
 
@@ -234,16 +243,16 @@ class Service {
       return httplib::Server::HandlerResponse::Unhandled;
     });
     // A body declared too large is refused before the client sends it.
-    server.set_expect_100_continue_handler([this](const httplib::Request& req,
-                                                  httplib::Response& res) {
-      uint64_t length = 0;
-      if (DeclaredLength(req, length) != Declared::kTooLarge) return 100;
-      current = {Clock::now(), {}, true};
-      Send(TooLarge(), res);
-      return 413;
-    });
-    server.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request&, httplib::Response& res) {
+    server.set_expect_100_continue_handler(
+        [this](const httplib::Request& req, httplib::Response& res) {
+          uint64_t length = 0;
+          if (DeclaredLength(req, length) != Declared::kTooLarge) return 100;
+          current = {Clock::now(), {}, true};
+          Send(TooLarge(), res);
+          return 413;
+        });
+    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
+                                                                     httplib::Response& res) {
       if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
       const char* title = StatusTitle(res.status);
       Reply reply = serve::Problem(res.status, title, title, "http_" + std::to_string(res.status));
@@ -297,10 +306,10 @@ class Service {
 
   Reply TooLarge() {
     metrics_.Refused("body");
-    return serve::Problem(413, "Body too large",
-                          "the picture is over the limit of " + std::to_string(s_.maxBody) +
-                              " bytes",
-                          "body_too_large");
+    return serve::Problem(
+        413, "Body too large",
+        "the picture is over the limit of " + std::to_string(s_.maxBody) + " bytes",
+        "body_too_large");
   }
 
   static void Send(const Reply& reply, httplib::Response& res) {
@@ -323,11 +332,11 @@ class Service {
     const Declared declared = DeclaredLength(req, length);
     if (declared != Declared::kFits) {
       current.close = true;  // the body stays unread
-      return Send(declared == Declared::kTooLarge
-                      ? TooLarge()
-                      : serve::Problem(400, "Bad request", "Content-Length is not a number",
-                                       "bad_length"),
-                  res);
+      return Send(
+          declared == Declared::kTooLarge
+              ? TooLarge()
+              : serve::Problem(400, "Bad request", "Content-Length is not a number", "bad_length"),
+          res);
     }
     struct Work {
       std::string body;
@@ -361,25 +370,25 @@ class Service {
     }
     const serve::WorkPool::Result result = pool_.Run(
         [work, endpoint] {
-          work->reply = serve::Answer(endpoint, work->options,
-                                      reinterpret_cast<const uint8_t*>(work->body.data()),
-                                      work->body.size());
+          work->reply =
+              serve::Answer(endpoint, work->options,
+                            reinterpret_cast<const uint8_t*>(work->body.data()), work->body.size());
           work->body = std::string();
         },
         deadline);
     if (result == serve::WorkPool::Result::kQueueFull) {
       metrics_.Refused("queue");
-      Reply busy = serve::Problem(503, "Busy", "every worker and queue place is taken",
-                                  "queue_full");
+      Reply busy =
+          serve::Problem(503, "Busy", "every worker and queue place is taken", "queue_full");
       busy.headers.emplace_back("Retry-After", "1");
       return Send(busy, res);
     }
     if (result == serve::WorkPool::Result::kTimedOut) {
       metrics_.Refused("timeout");
-      return Send(serve::Problem(504, "Timed out",
-                                 "no answer within " + std::to_string(s_.timeout) + " s",
-                                 "timeout"),
-                  res);
+      return Send(
+          serve::Problem(504, "Timed out", "no answer within " + std::to_string(s_.timeout) + " s",
+                         "timeout"),
+          res);
     }
     if (!work->reply.limit.empty()) metrics_.Refused(work->reply.limit);
     Send(work->reply, res);
@@ -418,7 +427,8 @@ int RunServe(int argc, char** argv) {
                             std::to_string(kDefaultMaxBody) + ")");
   photo::AddWholeNumber(app, "--max-pixels", s.maxPixels, 0, photo::kMaxPixelsOption,
                         "refuse pictures of more than N pixels, from their header; 0 for no limit "
-                        "(default " + std::to_string(photo::kDefaultMaxPixels) + ")");
+                        "(default " +
+                            std::to_string(photo::kDefaultMaxPixels) + ")");
   photo::AddWholeNumber(app, "--timeout", s.timeout, 1, 3600,
                         "answer 504 to a picture not answered within S seconds of its headers "
                         "(default 30)")
@@ -436,13 +446,16 @@ int RunServe(int argc, char** argv) {
 
   std::string error;
   if (photo::BuiltWithVips() && !photo::StartPhotoLayer(1, error)) {
-    LogLine(JsonLine().String("time", Now()).String("event", "no_libvips").String("error", error)
+    LogLine(JsonLine()
+                .String("time", Now())
+                .String("event", "no_libvips")
+                .String("error", error)
                 .Finish());
   }
   Service service(s);
   httplib::Server server;
-  const size_t connections = static_cast<size_t>(s.workers) + static_cast<size_t>(s.queue) +
-                             kSpareConnections;
+  const size_t connections =
+      static_cast<size_t>(s.workers) + static_cast<size_t>(s.queue) + kSpareConnections;
   server.new_task_queue = [connections] { return new httplib::ThreadPool(connections); };
   server.set_read_timeout(kIoSeconds, 0);
   server.set_write_timeout(kIoSeconds, 0);
@@ -477,8 +490,11 @@ int RunServe(int argc, char** argv) {
     int signal = -1;
     while (!finished.load() && signal < 0) signal = sigtimedwait(&stop, nullptr, &tick);
     if (signal < 0) return;
-    LogLine(JsonLine().String("time", Now()).String("event", "stopping")
-                .Int("in_flight", service.pending()).Finish());
+    LogLine(JsonLine()
+                .String("time", Now())
+                .String("event", "stopping")
+                .Int("in_flight", service.pending())
+                .Finish());
     // Answers still under way get their grace period; past it the process ends anyway. The stop
     // is repeated: a signal that comes before the server has started listening would be lost.
     const Clock::time_point graceEnd =
@@ -486,8 +502,11 @@ int RunServe(int argc, char** argv) {
     std::unique_lock<std::mutex> lock(endMutex);
     while (!finished.load()) {
       if (Clock::now() >= graceEnd) {
-        LogLine(JsonLine().String("time", Now()).String("event", "grace_over")
-                    .Int("in_flight", service.pending()).Finish());
+        LogLine(JsonLine()
+                    .String("time", Now())
+                    .String("event", "grace_over")
+                    .Int("in_flight", service.pending())
+                    .Finish());
         std::_Exit(0);
       }
       lock.unlock();
