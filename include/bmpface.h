@@ -6,16 +6,17 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* A program that links the library's objects itself may define BMPFACE_API (empty) first. */
+#ifndef BMPFACE_API
 #if defined(_WIN32)
 #if defined(BMPFACE_BUILDING)
 #define BMPFACE_API __declspec(dllexport)
-#elif defined(BMPFACE_STATIC)
-#define BMPFACE_API
 #else
 #define BMPFACE_API __declspec(dllimport)
 #endif
 #else
 #define BMPFACE_API __attribute__((visibility("default")))
+#endif
 #endif
 
 #ifdef __cplusplus
