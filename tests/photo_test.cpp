@@ -287,6 +287,23 @@ TEST(Formats, ByContentByNameByWord) {
   EXPECT_EQ(OutputFormat("out.png", options, jpeg), Format::kWebP);
 }
 
+// Where stored pixel (sx, sy) lies once upright, from the EXIF table of orientations: which
+// upright edge the stored row 0 and the stored column 0 form (Top, Bottom, Left, Right).
+void ExifUprightPosition(int o, int32_t w, int32_t h, int32_t sx, int32_t sy, int32_t& ux,
+                         int32_t& uy) {
+  static const char kEdges[9][3] = {"TL", "TL", "TR", "BR", "BL", "LT", "RT", "RB", "LB"};
+  const int32_t uw = SwapsAxes(o) ? h : w, uh = SwapsAxes(o) ? w : h;
+  // A stored row's number is its distance from the row-0 edge; a column's from the column-0 edge.
+  const auto place = [&](char edge, int32_t distance) {
+    if (edge == 'T') uy = distance;
+    if (edge == 'B') uy = uh - 1 - distance;
+    if (edge == 'L') ux = distance;
+    if (edge == 'R') ux = uw - 1 - distance;
+  };
+  place(kEdges[o][0], sy);
+  place(kEdges[o][1], sx);
+}
+
 // Upright pixels by the EXIF rule for each orientation, on a 3 x 2 picture whose pixels are
 // numbered 1 to 6 in reading order (stored), read back upright in reading order.
 TEST(Orientation, EveryTagTurnsThePictureUpright) {
@@ -307,8 +324,8 @@ TEST(Orientation, EveryTagTurnsThePictureUpright) {
     EXPECT_EQ(got, want[o]) << "orientation " << o;
     for (int32_t sy = 0; sy < h; ++sy) {
       for (int32_t sx = 0; sx < w; ++sx) {
-        int32_t ux, uy;
-        UprightPosition(o, w, h, sx, sy, ux, uy);
+        int32_t ux = -1, uy = -1;
+        ExifUprightPosition(o, w, h, sx, sy, ux, uy);
         EXPECT_EQ(upright[(static_cast<size_t>(uy) * uw + ux) * 3 + 2], sy * w + sx + 1)
             << "orientation " << o;
       }
@@ -316,7 +333,7 @@ TEST(Orientation, EveryTagTurnsThePictureUpright) {
   }
 }
 
-// Rows given in bands of any height (as libvips hands them over) land where UprightPosition says,
+// Rows given in bands of any height (as libvips hands them over) land where the EXIF table says,
 // with red and blue swapped and alpha kept.
 TEST(Orientation, BandsOfRowsInAnyOrientation) {
   std::mt19937 random(8);
@@ -336,8 +353,8 @@ TEST(Orientation, BandsOfRowsInAnyOrientation) {
       }
       for (int32_t sy = 0; sy < h; ++sy) {
         for (int32_t sx = 0; sx < w; ++sx) {
-          int32_t ux, uy;
-          UprightPosition(o, w, h, sx, sy, ux, uy);
+          int32_t ux = -1, uy = -1;
+          ExifUprightPosition(o, w, h, sx, sy, ux, uy);
           const uint8_t* s = &stored[(static_cast<size_t>(sy) * w + sx) * bands];
           const uint8_t* u = &upright[(static_cast<size_t>(uy) * uw + ux) * bands];
           ASSERT_TRUE(u[0] == s[2] && u[1] == s[1] && u[2] == s[0] && (bands == 3 || u[3] == s[3]))
@@ -501,7 +518,7 @@ TEST(OtherBMP, RefusesWhatItCannotRead) {
 // the others to bmpface's reader, which reads the suite's good files and never crashes on the rest.
 TEST(OtherBMP, TheBMPSuite) {
   const std::string suite = std::string(BMPFACE_SHARED_DIR) + "/bmpsuite";
-  if (!fs::exists(suite + "/MANIFEST.tsv")) GTEST_SKIP() << "no " << suite;
+  if (!fs::exists(suite + "/MANIFEST.tsv")) GTEST_SKIP() << "needs the BMP suite: " << suite;
   int loaded = 0, good = 0;
   for (const auto& entry : fs::recursive_directory_iterator(suite)) {
     if (entry.path().extension() != ".bmp") continue;

@@ -41,12 +41,6 @@ inline bool NeedsVips(Format format) {
 // WebP, TIFF, GIF and HEIF/AVIF each have one; every other loader is refused.
 bool IsLoaderInUse(const char* loader, Format format);
 
-// Lossy formats, which take --quality.
-inline bool IsLossy(Format format) {
-  return format == Format::kJPEG || format == Format::kWebP || format == Format::kHEIF ||
-         format == Format::kAVIF;
-}
-
 }  // namespace bmpface::photo
 
 #endif  // BMPFACE_TOOLS_PHOTO_FORMAT_H_

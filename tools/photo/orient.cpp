@@ -55,44 +55,6 @@ void Place(const UprightTarget& t, const uint8_t* rows, size_t stride, int32_t t
 
 }  // namespace
 
-void UprightPosition(int orientation, int32_t width, int32_t height, int32_t sx, int32_t sy,
-                     int32_t& ux, int32_t& uy) {
-  switch (ValidOrientation(orientation)) {
-    case 2:
-      ux = width - 1 - sx;
-      uy = sy;
-      break;
-    case 3:
-      ux = width - 1 - sx;
-      uy = height - 1 - sy;
-      break;
-    case 4:
-      ux = sx;
-      uy = height - 1 - sy;
-      break;
-    case 5:
-      ux = sy;
-      uy = sx;
-      break;
-    case 6:
-      ux = height - 1 - sy;
-      uy = sx;
-      break;
-    case 7:
-      ux = height - 1 - sy;
-      uy = width - 1 - sx;
-      break;
-    case 8:
-      ux = sy;
-      uy = width - 1 - sx;
-      break;
-    default:
-      ux = sx;
-      uy = sy;
-      break;
-  }
-}
-
 void PlaceRows(const UprightTarget& target, const uint8_t* rows, size_t stride, int32_t top,
                int32_t count) {
   UprightTarget t = target;

@@ -19,10 +19,6 @@ inline int ValidOrientation(int orientation) {
 // Orientations 5 to 8 exchange width and height.
 inline bool SwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
 
-// Where the stored pixel (sx, sy) of a stored `width` x `height` picture lies once upright.
-void UprightPosition(int orientation, int32_t width, int32_t height, int32_t sx, int32_t sy,
-                     int32_t& ux, int32_t& uy);
-
 // The stored picture's geometry and the upright picture's buffer, for PlaceRows.
 struct UprightTarget {
   int orientation;  // 1 to 8
