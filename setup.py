@@ -1,7 +1,7 @@
 """Builds the extension of the Python package with the project's own CMake build, so that it gets
 the library's sources and floating-point flags from the one place they are written, and puts the
-libvips module bmpface-vips.so (and --verify's bmpface-verify.so) beside it in the package. The version is the project's, read from
-CMakeLists.txt, where it is written once."""
+libvips module bmpface-vips.so (and --verify's bmpface-verify.so) beside it in the package. The
+version is the project's, read from CMakeLists.txt, where it is written once."""
 import os
 import re
 import shutil
@@ -23,12 +23,15 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build = os.path.join(os.path.abspath(self.build_temp), "cmake")
         package = os.path.join(build, "package")
-        # The tools' photo layer is part of the extension; their tests are not built.
+        # The tools' photo layer is part of the extension; their tests are not built. The
+        # pybind11 this build runs with (an isolated build's own, or Debian's) is the one CMake uses.
+        import pybind11
         subprocess.check_call([
             "cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
             "-DBMPFACE_BUILD_TESTS=OFF", "-DBMPFACE_BUILD_TOOLS=ON",
             "-DBMPFACE_BUILD_PYTHON=ON", "-DBMPFACE_REQUIRE_PYTHON=ON",
-            "-DPYTHON_EXECUTABLE=" + sys.executable, "-DBMPFACE_PYTHON_DIR=" + package])
+            "-DPYTHON_EXECUTABLE=" + sys.executable, "-DBMPFACE_PYTHON_DIR=" + package,
+            "-Dpybind11_DIR=" + pybind11.get_cmake_dir()])
         subprocess.check_call(["cmake", "--build", build, "--target", "bmpface_python",
                                "-j", str(os.cpu_count() or 1)])
         built = os.path.join(package, "bmpface")
