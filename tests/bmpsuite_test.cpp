@@ -14,7 +14,10 @@ namespace {
 
 TEST(BMPSuite, EachFileLoadsOrIsRefusedAsListed) {
   const std::string dir = SharedDir();
-  if (dir.empty()) GTEST_SKIP() << "shared test data not found";
+  if (dir.empty()) {
+    GTEST_SKIP() << "needs the BMP suite: ../shared/bmpsuite/MANIFEST.tsv beside the clone, or "
+                    "BMPFACE_SHARED_DIR naming the folder that holds bmpsuite/";
+  }
   std::ifstream manifest(dir + "/bmpsuite/MANIFEST.tsv");
   std::string line, name, status;
   ASSERT_TRUE(std::getline(manifest, line)) << "no manifest";  // column names
