@@ -400,9 +400,8 @@ class Service {
   std::atomic<int> inFlight_{0};
 };
 
-}  // namespace
-
-int RunServe(int argc, char** argv) {
+// The command line into `s`; returns -1 to go on, else the exit status (help, a wrong line).
+int ParseServeLine(int argc, char** argv, Settings& s, std::string& listen) {
   CLI::App app{
       "Serves face crops over HTTP, pictures in the request's body: POST /v1/crop, /v1/detect, "
       "/v1/explain (options as query parameters: format, quality, margin, aspect, size, orient), "
@@ -410,9 +409,7 @@ int RunServe(int argc, char** argv) {
       "error. SIGTERM or SIGINT: stops taking connections, finishes the answers under way, exits "
       "0.",
       "bmpface serve"};
-  Settings s;
-  s.workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  std::string listen = s.host + ":" + std::to_string(s.port);
+  listen = s.host + ":" + std::to_string(s.port);
   app.add_option("--listen", listen,
                  "loopback ADDRESS:PORT to listen on (default 127.0.0.1:8080; port 0: any free "
                  "one, said in the first log line)")
@@ -433,7 +430,73 @@ int RunServe(int argc, char** argv) {
                         "answer 504 to a picture not answered within S seconds of its headers "
                         "(default 30)")
       ->type_name("S");
-  const int parsed = ParseCommandLine(app, argc, argv, [&] { ParseListen(listen, s); });
+  return ParseCommandLine(app, argc, argv, [&] { ParseListen(listen, s); });
+}
+
+// Connections, time-outs and routes of `server` for `service`.
+void ConfigureServer(httplib::Server& server, Service& service, const Settings& s) {
+  const size_t connections =
+      static_cast<size_t>(s.workers) + static_cast<size_t>(s.queue) + kSpareConnections;
+  server.new_task_queue = [connections] { return new httplib::ThreadPool(connections); };
+  server.set_read_timeout(kIoSeconds, 0);
+  server.set_write_timeout(kIoSeconds, 0);
+  server.set_keep_alive_timeout(kKeepAliveSeconds);
+  server.set_keep_alive_max_count(1000);
+  // The library writes an answer's head and body apart: without this, a small answer waits for
+  // the client's delayed acknowledgement (40 ms) before its body goes.
+  server.set_tcp_nodelay(true);
+  server.set_payload_max_length(s.maxBody);
+  service.Routes(server);
+}
+
+// How the server thread tells the signal watcher that it has stopped.
+struct Shutdown {
+  std::atomic<bool> finished{false};
+  std::mutex mutex;
+  std::condition_variable ended;
+};
+
+// Waits for SIGTERM or SIGINT (blocked in every thread: `stop`), then stops the server and gives
+// the answers under way `timeout` seconds and a grace period before the process ends anyway.
+void WatchStopSignals(const sigset_t& stop, httplib::Server& server, const Service& service,
+                      int timeout, Shutdown& end) {
+  const timespec tick{0, 200'000'000};
+  int signal = -1;
+  while (!end.finished.load() && signal < 0) signal = sigtimedwait(&stop, nullptr, &tick);
+  if (signal < 0) return;
+  LogLine(JsonLine()
+              .String("time", Now())
+              .String("event", "stopping")
+              .Int("in_flight", service.pending())
+              .Finish());
+  // Answers still under way get their grace period; past it the process ends anyway. The stop
+  // is repeated: a signal that comes before the server has started listening would be lost.
+  const Clock::time_point graceEnd =
+      Clock::now() + std::chrono::seconds(timeout + kGraceBeyondTimeout);
+  std::unique_lock<std::mutex> lock(end.mutex);
+  while (!end.finished.load()) {
+    if (Clock::now() >= graceEnd) {
+      LogLine(JsonLine()
+                  .String("time", Now())
+                  .String("event", "grace_over")
+                  .Int("in_flight", service.pending())
+                  .Finish());
+      std::_Exit(0);
+    }
+    lock.unlock();
+    server.stop();
+    lock.lock();
+    end.ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return end.finished.load(); });
+  }
+}
+
+}  // namespace
+
+int RunServe(int argc, char** argv) {
+  Settings s;
+  s.workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  std::string listen;
+  const int parsed = ParseServeLine(argc, argv, s, listen);
   if (parsed >= 0) return parsed;
 
   // Signals are taken by one thread, by sigwait; a client gone mid-answer is an error return.
@@ -454,18 +517,7 @@ int RunServe(int argc, char** argv) {
   }
   Service service(s);
   httplib::Server server;
-  const size_t connections =
-      static_cast<size_t>(s.workers) + static_cast<size_t>(s.queue) + kSpareConnections;
-  server.new_task_queue = [connections] { return new httplib::ThreadPool(connections); };
-  server.set_read_timeout(kIoSeconds, 0);
-  server.set_write_timeout(kIoSeconds, 0);
-  server.set_keep_alive_timeout(kKeepAliveSeconds);
-  server.set_keep_alive_max_count(1000);
-  // The library writes an answer's head and body apart: without this, a small answer waits for
-  // the client's delayed acknowledgement (40 ms) before its body goes.
-  server.set_tcp_nodelay(true);
-  server.set_payload_max_length(s.maxBody);
-  service.Routes(server);
+  ConfigureServer(server, service, s);
 
   const int port = s.port == 0 ? server.bind_to_any_port(s.host)
                                : (server.bind_to_port(s.host, s.port) ? s.port : -1);
@@ -482,45 +534,14 @@ int RunServe(int argc, char** argv) {
               .Int("queue", s.queue)
               .Finish());
 
-  std::atomic<bool> finished{false};
-  std::mutex endMutex;
-  std::condition_variable ended;
-  std::thread signals([&] {
-    const timespec tick{0, 200'000'000};
-    int signal = -1;
-    while (!finished.load() && signal < 0) signal = sigtimedwait(&stop, nullptr, &tick);
-    if (signal < 0) return;
-    LogLine(JsonLine()
-                .String("time", Now())
-                .String("event", "stopping")
-                .Int("in_flight", service.pending())
-                .Finish());
-    // Answers still under way get their grace period; past it the process ends anyway. The stop
-    // is repeated: a signal that comes before the server has started listening would be lost.
-    const Clock::time_point graceEnd =
-        Clock::now() + std::chrono::seconds(s.timeout + kGraceBeyondTimeout);
-    std::unique_lock<std::mutex> lock(endMutex);
-    while (!finished.load()) {
-      if (Clock::now() >= graceEnd) {
-        LogLine(JsonLine()
-                    .String("time", Now())
-                    .String("event", "grace_over")
-                    .Int("in_flight", service.pending())
-                    .Finish());
-        std::_Exit(0);
-      }
-      lock.unlock();
-      server.stop();
-      lock.lock();
-      ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return finished.load(); });
-    }
-  });
+  Shutdown end;
+  std::thread signals([&] { WatchStopSignals(stop, server, service, s.timeout, end); });
   const bool listened = server.listen_after_bind();
   {
-    std::lock_guard<std::mutex> lock(endMutex);
-    finished = true;
+    std::lock_guard<std::mutex> lock(end.mutex);
+    end.finished = true;
   }
-  ended.notify_all();
+  end.ended.notify_all();
   signals.join();
   LogLine(JsonLine().String("time", Now()).String("event", "stopped").Finish());
   return listened ? 0 : 1;
