@@ -20,17 +20,14 @@
 #include <utility>
 #include <vector>
 
-#include "api/outcomes.h"
+#include "bmpface.h"
 #include "bmpface_pixels.h"
-#include "image/bmp_image.h"
-#include "image/crop.h"
-#include "photo/backend.h"
+#include "photo/answer.h"
 #include "photo/bmp_other.h"
 #include "photo/format.h"
 #include "photo/framing.h"
 #include "photo/photo.h"
 #include "photo/verify.h"
-#include "platform/platform.h"
 
 namespace py = pybind11;
 using namespace bmpface;
@@ -84,6 +81,7 @@ class Picture {
   }
   ~Picture() {
     if (read_) FreeBMP(image_);
+    FreeBMP(copy_);
   }
   Picture(const Picture&) = delete;
   Picture& operator=(const Picture&) = delete;
@@ -149,12 +147,12 @@ class Picture {
     }
     // From the library's memory layer, which asks for huge pages for large blocks: a 12 MP copy
     // then costs a few faults instead of thousands.
-    copy_.reset(static_cast<uint8_t*>(
-        PlatformMalloc(static_cast<size_t>(image_.rowStride) * static_cast<size_t>(height))));
-    if (copy_ == nullptr) NoMemory("a copy of the array");
+    if (!photo::NewPackedPicture(copy_, width, height, image_.bytesPerPixel)) {
+      NoMemory("a copy of the array");
+    }
     py::gil_scoped_release release;
     Pack(base, s0, s1, s2, !bgr || grey);
-    image_.pixels = copy_.get();
+    image_.pixels = copy_.pixels;
   }
 
   // Copies the array into packed rows, blue first, by its strides (any sign).
@@ -164,7 +162,7 @@ class Picture {
     const bool adjacent = redFirst && s2 == 1 && s1 == bpp;  // a red-first array as it comes
     for (int32_t y = 0; y < image_.height; ++y) {
       const uint8_t* in = base + y * s0;
-      uint8_t* out = copy_.get() + static_cast<size_t>(y) * static_cast<size_t>(image_.rowStride);
+      uint8_t* out = copy_.pixels + static_cast<size_t>(y) * static_cast<size_t>(image_.rowStride);
       if (adjacent) {
         (bpp == 4 ? SwapRow<4> : SwapRow<3>)(in, image_.width, out);
         continue;
@@ -182,10 +180,7 @@ class Picture {
   PhotoInfo info_;
   bool read_ = false;  // image_.pixels came from the photo layer
   py::buffer_info buffer_;
-  struct Release {
-    void operator()(uint8_t* block) const { PlatformFree(block); }
-  };
-  std::unique_ptr<uint8_t, Release> copy_;
+  BMPImage copy_{};  // the packed copy, when one was made
 };
 
 // Turns a pixel call's status into a result: true for a face, false for none; raises otherwise.
@@ -245,77 +240,22 @@ PhotoOptions MakeOptions(bool orient, double margin, const std::string& aspect,
 }
 
 // The search's choice on `p` and what the photo layer makes of it (verified, framed).
-struct Answer {
-  Outcome outcome = Outcome::kNoFace;  // kFaceFound, kNoFace or kUnverified
-  FaceRect rect{};                     // the (framed) rectangle, with a face
-  BMPFaceFacts facts{};
-  photo::FaceDecision decision;
-};
-
-Answer Decide(const Picture& p, const PhotoOptions& options) {
-  const BMPImage& i = p.image();
-  Answer answer;
-  BMPFaceRect found{};
-  int32_t status;
-  std::string error;
+photo::PixelAnswer Decide(const Picture& p, const PhotoOptions& options) {
+  photo::PixelAnswer answer;
   {
     py::gil_scoped_release release;
-    status = BMPFaceWalkRegionsFacts(i.pixels, i.width, i.height, i.rowStride, i.bytesPerPixel,
-                                     nullptr, nullptr, &found, &answer.facts);
-    if (status == BMPFACE_OK) {
-      const BMPFaceRect& b = answer.facts.box;
-      SkinRegion chosen{};
-      chosen.minX = b.x;
-      chosen.maxX = b.x + b.width - 1;
-      chosen.minY = b.y;
-      chosen.maxY = b.y + b.height - 1;
-      answer.rect = {found.x, found.y, found.width, found.height};
-      answer.outcome =
-          photo::DecideFace(i, options, chosen, answer.rect, answer.decision, error) == 1
-              ? Outcome::kFaceFound
-              : Outcome::kUnverified;
-    }
+    photo::AnswerPixels(p.image(), options, answer);
   }
-  FaceOrNone(status);
+  FaceOrNone(answer.status);
   return answer;
 }
 
 // The (framed) face rectangle of `p`: true with it in `rect`, false without a face (or, with
 // verify, without a confirmed one).
 bool FindFace(const Picture& p, const PhotoOptions& options, FaceRect& rect) {
-  const Answer answer = Decide(p, options);
+  const photo::PixelAnswer answer = Decide(p, options);
   rect = answer.rect;
-  return answer.outcome == Outcome::kFaceFound;
-}
-
-// The crop of `rect`, resized to the options' size when one is asked, in a buffer of the library's
-// (release with FreeBMP). Called without the interpreter lock; false with `error` set.
-bool MakeCrop(const Picture& p, const PhotoOptions& options, const FaceRect& rect, BMPImage& crop,
-              std::string& error) {
-  if (ExtractFaceRegion(p.image(), rect, crop) == 0) {
-    error = "out of memory";
-    return false;
-  }
-  const photo::Framing& f = options.framing;
-  if (f.sizeW == 0 || (f.sizeW == crop.width && f.sizeH == crop.height)) return true;
-  const photo::Backend* backend = photo::LoadBackend(error);
-  photo::PixelsIn in;
-  in.pixels = crop.pixels;
-  in.width = crop.width;
-  in.height = crop.height;
-  in.bytesPerPixel = crop.bytesPerPixel;
-  in.rowStride = static_cast<size_t>(crop.rowStride);
-  in.alpha = p.info().alpha;
-  BMPImage resized{};
-  if (backend == nullptr ||
-      !backend->resize(in, f.sizeW, f.sizeH, PlatformMalloc, &resized.pixels, error)) {
-    FreeBMP(crop);
-    return false;
-  }
-  photo::DescribePackedPicture(resized, f.sizeW, f.sizeH, crop.bytesPerPixel);
-  FreeBMP(crop);
-  crop = resized;
-  return true;
+  return answer.face;
 }
 
 py::object Detect(const py::object& source, int kind, bool bgr, const PhotoOptions& options) {
@@ -334,7 +274,7 @@ py::object Crop(const py::object& source, int kind, bool bgr, const PhotoOptions
   bool made;
   {
     py::gil_scoped_release release;
-    made = MakeCrop(p, options, rect, crop, error);
+    made = photo::CropFace(p.image(), rect, options, p.info().alpha, crop, error);
   }
   if (!made) {
     if (error == "out of memory") NoMemory("the crop");
@@ -378,7 +318,9 @@ py::object Extract(const py::object& source, int kind, bool bgr, const PhotoOpti
     py::gil_scoped_release release;
     BMPImage crop{};
     std::vector<uint8_t> bytes;
-    if (ExtractFaceRegion(p.image(), rect, crop) == 0) {
+    PhotoOptions unsized = options;  // EncodeCrop resizes
+    unsized.framing.sizeW = unsized.framing.sizeH = 0;
+    if (!photo::CropFace(p.image(), rect, unsized, p.info().alpha, crop, error)) {
       noMemory = true;
     } else {
       errno = 0;
@@ -402,13 +344,13 @@ py::object RectOrNone(bool given, const FaceRect& r) { return given ? RectTuple(
 // runner-up, candidates, skin share, verified, verified face).
 py::tuple Facts(const py::object& source, int kind, bool bgr, const PhotoOptions& options) {
   const Picture p(source, kind, bgr, options);
-  const Answer a = Decide(p, options);
+  const photo::PixelAnswer a = Decide(p, options);
   const BMPFaceFacts& f = a.facts;
   const bool found = f.found != 0;
   const FaceRect box{f.box.x, f.box.y, f.box.width, f.box.height};
   return py::make_tuple(
-      FactsOf(a.outcome).word, RectOrNone(a.outcome == Outcome::kFaceFound, a.rect),
-      RectOrNone(found, box), f.pixelCount, f.fill, f.score, f.runnerUp, f.candidates, f.skinShare,
+      a.word, RectOrNone(a.face, a.rect), RectOrNone(found, box), f.pixelCount, f.fill, f.score,
+      f.runnerUp, f.candidates, f.skinShare,
       options.verify && found ? py::object(py::bool_(a.decision.verified)) : py::none(),
       RectOrNone(a.decision.verified, a.decision.face));
 }
@@ -455,12 +397,12 @@ py::list Regions(const py::object& source, int kind, bool bgr, const PhotoOption
 
 PYBIND11_MODULE(_bmpface, m) {
   m.doc() = "The compiled part of the bmpface package; use the functions of bmpface.";
-  // The statuses of the C export BMPFaceExtract, from the one outcome table.
-  m.attr("OK") = FactsOf(Outcome::kDone).status;
-  m.attr("LOAD_FAILED") = FactsOf(Outcome::kLoadFailed).status;
-  m.attr("NO_FACE") = FactsOf(Outcome::kNoFace).status;
-  m.attr("EXTRACT_FAILED") = FactsOf(Outcome::kExtractFailed).status;
-  m.attr("SAVE_FAILED") = FactsOf(Outcome::kSaveFailed).status;
+  // The statuses of the C export BMPFaceExtract.
+  m.attr("OK") = BMPFACE_OK;
+  m.attr("LOAD_FAILED") = BMPFACE_LOAD_FAILED;
+  m.attr("NO_FACE") = BMPFACE_NO_FACE;
+  m.attr("EXTRACT_FAILED") = BMPFACE_EXTRACT_FAILED;
+  m.attr("SAVE_FAILED") = BMPFACE_SAVE_FAILED;
   m.attr("__version__") = BMPFACE_VERSION;
   m.attr("HAVE_VIPS") = photo::BuiltWithVips();
   m.attr("PATH") = static_cast<int>(kPath);
