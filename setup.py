@@ -23,8 +23,8 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build = os.path.join(os.path.abspath(self.build_temp), "cmake")
         package = os.path.join(build, "package")
-        # The tools' photo layer is part of the extension; their tests are not built. The
-        # pybind11 this build runs with (an isolated build's own, or Debian's) is the one CMake uses.
+        # The tools' photo layer is part of the extension; their tests are not built. The pybind11
+        # this build runs with (an isolated build's own, or Debian's) is the one CMake uses.
         import pybind11
         subprocess.check_call([
             "cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",

@@ -65,7 +65,8 @@ all=("$pictures"/hopper-512x600-24.bmp "$pictures"/hopper-512x600-32.bmp
 {
   echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
   if git rev-parse --git-dir >/dev/null 2>&1; then
-    dirty=$(git diff --quiet HEAD -- src include || echo ' + uncommitted changes in src/ or include/')
+    dirty=$(git diff --quiet HEAD -- src include ||
+      echo ' + uncommitted changes in src/ or include/')
     echo "commit: $(git rev-parse --short HEAD)$dirty"
   fi
   echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //') ($(nproc) cores)"
@@ -110,7 +111,8 @@ printf 'picture\tbmpface_kib\tbmpface_faults\topencv_kib\topencv_faults\tfile_by
 for picture in "$scratch/tiny.bmp" "${all[@]}"; do
   rm -f "$scratch/ours.bmp"
   ours=$(peak "$bmpface" "$picture" "$scratch/ours.bmp")
-  sizes=$(printf '%s\t%s' "$(stat -c %s "$picture")" "$(stat -c %s "$scratch/ours.bmp" 2>/dev/null || echo 0)")
+  sizes=$(printf '%s\t%s' "$(stat -c %s "$picture")" \
+    "$(stat -c %s "$scratch/ours.bmp" 2>/dev/null || echo 0)")
   theirs=$(printf -- '-\t-')
   [ -z "$opencv" ] || theirs=$(peak "$opencv" "$picture" "$scratch/opencv.bmp")
   name=$(basename "$picture" .bmp)

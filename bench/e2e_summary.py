@@ -91,7 +91,8 @@ def main(argv):
     if huge:
         out.append("For reference, not a target: the floor with its buffer on transparent huge "
                    "pages, as bmpface obtains its large blocks (median, ms): " + ", ".join(
-                       "%s: %s (bmpface %s x of it)" % (name, ms(t), ratio(median("bmpface", name), t))
+                       "%s: %s (bmpface %s x of it)"
+                       % (name, ms(t), ratio(median("bmpface", name), t))
                        for name, t in huge))
         out.append("")
     out.append("CPU time of the whole processes (user + system, hyperfine means, ms): " + ", ".join(
@@ -109,7 +110,8 @@ def main(argv):
                    "| bmpface / floor on huge pages | OpenCV / bmpface |")
         out.append("|---|---:|---:|---:|---:|---:|---:|---:|")
         for p in pics:
-            f, h, o, c = (inprocess.get((k, p)) for k in ("floor", "floor-huge", "bmpface", "opencv"))
+            f, h, o, c = (inprocess.get((k, p))
+                          for k in ("floor", "floor-huge", "bmpface", "opencv"))
             out.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
                 p, ms(f), ms(h), ms(o), ms(c), ratio(o, f), ratio(o, h), ratio(c, o)))
         out.append("")

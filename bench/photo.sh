@@ -56,7 +56,8 @@ echo "== same rectangle from OpenCV as from bmpface"
 for picture in camera phone; do
   ours=$("$bmpface" --detect "$scratch/$picture.jpg" | sed 's/^.*: //')
   theirs=$("$opencv" "$scratch/$picture.jpg" "$scratch/check.jpg")
-  [ "$ours" = "$theirs" ] || { echo "DIFFER $picture: bmpface '$ours', OpenCV '$theirs'" >&2; exit 1; }
+  [ "$ours" = "$theirs" ] ||
+    { echo "DIFFER $picture: bmpface '$ours', OpenCV '$theirs'" >&2; exit 1; }
   echo "same   $picture: $ours"
 done
 

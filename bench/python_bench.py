@@ -59,7 +59,8 @@ def overhead(library, rounds):
           f"  (an empty ctypes call: {statistics.median(times['ctypes']) * 1e6:.2f} us)")
     for name in ("bgr", "rgb"):
         t = statistics.median(times[name])
-        print(f"  bmpface.detect, order={name!r:6}        {t * 1e6:9.1f} us  overhead {100 * (t / c - 1):+.2f} %")
+        print(f"  bmpface.detect, order={name!r:6}        {t * 1e6:9.1f} us"
+              f"  overhead {100 * (t / c - 1):+.2f} %")
 
 
 def scaling(calls):

@@ -25,7 +25,8 @@ echo "cores: $(nproc); load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 median() {  # median seconds of the whole process on PICTURE
   hyperfine -N --warmup 2 --runs "$runs" --style none --export-json "$scratch/hf.json" \
     --prepare "rm -f $scratch/out.bmp" "$bmpface $1 $scratch/out.bmp" -i >/dev/null
-  /usr/bin/python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' \
+  /usr/bin/python3 -c \
+    'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' \
     "$scratch/hf.json"
 }
 peak() {  # KiB of the maximum resident set, median of 3 (a picture without a face exits with 2)
@@ -36,7 +37,8 @@ peak() {  # KiB of the maximum resident set, median of 3 (a picture without a fa
 }
 startup=$(peak "$scratch/hopper-512x600-24.bmp")
 
-printf '| picture | whole process | photograph of as many pixels | ratio | peak less start-up | bound | peak / bound |\n'
+printf '| picture | whole process | photograph of as many pixels | ratio '
+printf '| peak less start-up | bound | peak / bound |\n'
 printf '|---|---:|---:|---:|---:|---:|---:|\n'
 for pair in strips-4000x3000:photo-4000x3000 strips-8000x6000:photo-8000x6000 \
   tall-1x10000000:photo-4000x2500; do
@@ -44,7 +46,8 @@ for pair in strips-4000x3000:photo-4000x3000 strips-8000x6000:photo-8000x6000 \
   ours=$(median "$shape") theirs=$(median "$photo") kib=$(peak "$shape")
   /usr/bin/python3 - "$shape" "$ours" "$theirs" "$kib" "$startup" <<'PY'
 import struct, sys
-path, ours, theirs, kib, startup = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+path, ours, theirs = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
+kib, startup = int(sys.argv[4]), int(sys.argv[5])
 with open(path, "rb") as f:
     width, height, _, bits = struct.unpack("<iiHH", f.read(30)[18:30])
 height = abs(height)

@@ -12,7 +12,7 @@ if(WIN32)
   set_target_properties(bmpface_pixels PROPERTIES PREFIX "")
 elseif(APPLE)
   target_link_options(bmpface_pixels PRIVATE
-                      "LINKER:-exported_symbols_list,${PROJECT_SOURCE_DIR}/src/api/bmpface_pixels.exp")
+    "LINKER:-exported_symbols_list,${PROJECT_SOURCE_DIR}/src/api/bmpface_pixels.exp")
 else()
   target_link_options(bmpface_pixels PRIVATE
                       "LINKER:--version-script=${PROJECT_SOURCE_DIR}/src/api/bmpface_pixels.map")

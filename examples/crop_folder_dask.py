@@ -49,7 +49,8 @@ def main():
     parser.add_argument("--scheduler", help="address of a running Dask scheduler")
     args = parser.parse_args()
 
-    sources = sorted(p for p in args.photos.rglob("*") if p.suffix.lower() in SUFFIXES and p.is_file())
+    sources = sorted(p for p in args.photos.rglob("*")
+                     if p.suffix.lower() in SUFFIXES and p.is_file())
     targets = [(args.faces / p.relative_to(args.photos)).with_suffix(".png") for p in sources]
     # bmpface releases the interpreter lock, so a local worker's threads use every core.
     cluster = None if args.scheduler else LocalCluster(processes=False, dashboard_address=None)
@@ -63,7 +64,8 @@ def main():
             unread += outcome != "no face"
             print(f"{source}: {outcome}")
     cropped = outcomes.count("cropped")
-    print(f"{cropped} cropped, {len(sources) - cropped - unread} without a face, {unread} unreadable")
+    print(f"{cropped} cropped, {len(sources) - cropped - unread} without a face, "
+          f"{unread} unreadable")
     return 1 if unread else 0
 
 

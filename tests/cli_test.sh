@@ -44,8 +44,8 @@ expect "margin sides" 0 "$sample: 72 0 332 369" "" --detect --margin 0,0,0.5,0 -
   "$sample"
 expect "frame face alone" 64 "" "needs --verify" --detect --frame face "$sample"
 [ ! -e "$work/x.bmp" ] || fail "no face: output created"
-expect "unwritable output" 4 "Error: Failed to save output file" "no/x.bmp: No such file" "$sample" \
-  "$work/no/x.bmp"
+expect "unwritable output" 4 "Error: Failed to save output file" "no/x.bmp: No such file" \
+  "$sample" "$work/no/x.bmp"
 expect "no arguments" 64 "" .
 expect "json without detect" 64 "" . --json "$sample" "$work/x.bmp"
 expect "unknown option" 64 "" . --frobnicate "$sample" "$work/x.bmp"

@@ -43,7 +43,8 @@ def write_bmp(path, bgr):
     rows = np.zeros((height, stride), np.uint8)
     rows[:, :width * channels] = bgr[::-1].reshape(height, -1)
     header = b"BM" + (54 + rows.size).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
-    header += (40).to_bytes(4, "little") + width.to_bytes(4, "little") + height.to_bytes(4, "little")
+    header += ((40).to_bytes(4, "little") + width.to_bytes(4, "little")
+               + height.to_bytes(4, "little"))
     header += (1).to_bytes(2, "little") + (8 * channels).to_bytes(2, "little") + bytes(24)
     pathlib.Path(path).write_bytes(header + rows.tobytes())
 
@@ -78,8 +79,8 @@ SAMPLE_FORMS = [
     ("path-like", lambda p: SAMPLE, "rgb", [2, 1, 0]),
     ("RGB array", lambda p: np.ascontiguousarray(p[..., ::-1]), "rgb", [2, 1, 0]),
     ("BGR array", lambda p: p, "bgr", [0, 1, 2]),
-    ("RGB array read as BGR through a reversed view", lambda p: np.ascontiguousarray(p[..., ::-1])[..., ::-1],
-     "bgr", [0, 1, 2]),
+    ("RGB array read as BGR through a reversed view",
+     lambda p: np.ascontiguousarray(p[..., ::-1])[..., ::-1], "bgr", [0, 1, 2]),
     ("RGBA array", lambda p: np.dstack([p[..., ::-1], np.full(p.shape[:2], 7, np.uint8)]), "rgb",
      [2, 1, 0, 3]),
 ]
@@ -258,7 +259,8 @@ def test_calls_release_the_interpreter_lock(tmp_path, bgr):
 
 def load_check_pictures(folder):
     """The generated pictures at the limits of the detection (bench/make_pictures.py)."""
-    found = importlib.util.spec_from_file_location("make_pictures", ROOT / "bench" / "make_pictures.py")
+    found = importlib.util.spec_from_file_location("make_pictures",
+                                                   ROOT / "bench" / "make_pictures.py")
     module = importlib.util.module_from_spec(found)
     found.loader.exec_module(module)
     return module.make_check_pictures(str(folder))
@@ -273,7 +275,8 @@ def test_same_answers_as_the_export_on_generated_pictures(tmp_path, export):
         status = export(name, output)
         pixels = read_bmp(name)
         # Half of them as red-first arrays, as most Python code holds pictures.
-        order, source = ("bgr", pixels) if index % 2 else ("rgb", pixels[..., [2, 1, 0, 3][:pixels.shape[2]]])
+        order, source = (("bgr", pixels) if index % 2
+                         else ("rgb", pixels[..., [2, 1, 0, 3][:pixels.shape[2]]]))
         rect = bmpface.detect(source, order)
         crop = bmpface.crop(source, order)
         assert (rect is None) == (crop is None) == (status == bmpface.NO_FACE), name
@@ -281,8 +284,8 @@ def test_same_answers_as_the_export_on_generated_pictures(tmp_path, export):
             faces += 1
             written = read_bmp(output)
             assert crop.shape == written.shape == (rect.height, rect.width, pixels.shape[2]), name
-            assert np.array_equal(crop if order == "bgr" else crop[..., [2, 1, 0, 3][:crop.shape[2]]],
-                                  written), name
+            assert np.array_equal(
+                crop if order == "bgr" else crop[..., [2, 1, 0, 3][:crop.shape[2]]], written), name
             os.remove(output)
         chosen = [r for r in bmpface.regions(source, order) if r.chosen]
         assert len(chosen) == (status == bmpface.OK), name

@@ -67,7 +67,8 @@ def test_example_crops_a_mixed_folder(tmp_path, program, suffixes, summary, need
     mixed_folder(photos, Image)
 
     package = os.path.dirname(os.path.dirname(bmpface.__file__))  # the bmpface under test
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [package, os.environ.get("PYTHONPATH")])))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package, os.environ.get("PYTHONPATH")])))
     command = [sys.executable] + [str(ROOT / p) if p.endswith(".py") else p for p in program]
     run = subprocess.run(command + [str(photos), str(faces)], env=env, capture_output=True,
                          text=True, timeout=300)
