@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "outcomes.h"
 #include "sys/process.h"
 
 namespace bmpface::cli {

@@ -27,8 +27,12 @@ int OpenRegular(const std::string& path, std::string& error) {
 }
 
 PathKind KindOf(const std::string& path) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return PathKind::kMissing;
+  }
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
   if ((st.st_mode & S_IFMT) == S_IFREG) return PathKind::kRegular;
   return (st.st_mode & S_IFMT) == S_IFDIR ? PathKind::kFolder : PathKind::kOther;
 }

@@ -1,8 +1,8 @@
 // The tools' file system calls, written once for POSIX (files_posix.cpp) and once for Windows
 // (files_win32.cpp): what a path is, opening a file that must be a regular file without blocking
 // on anything else, and the steps of writing a file whole inside an output folder. What the steps
-// are for (the batch's rules) is in batch/write.cpp; nothing else in tools/ asks which system it
-// runs on.
+// are for (the batch's rules) is in batch/write.cpp; the rest of tools/ asks no more which system
+// it runs on.
 #ifndef BMPFACE_TOOLS_SYS_FILES_H_
 #define BMPFACE_TOOLS_SYS_FILES_H_
 
