@@ -17,6 +17,7 @@
 #include "batch/runner.h"
 #include "explain/draw.h"
 #include "json.h"
+#include "outcomes.h"
 
 namespace bmpface::cli {
 namespace {
@@ -142,8 +143,9 @@ TEST(JsonLine, EscapesAndFieldOrder) {
   EXPECT_EQ(JsonLine().Int("n", -5).Finish(), "{\"n\":-5}\n");
 }
 
-// Every outcome has its own exit status (0 only for the two that found a face) and its own word;
-// an unverified picture is no failure, and its report line says so with the verification's field.
+// Every outcome has its own exit status (0 only for the two that found a face) and its own word,
+// which no batch word repeats; an unverified picture is no failure, and its report line says so
+// with the verification's field.
 TEST(Outcomes, OwnStatusesWordsAndTheUnverifiedLine) {
   for (const OutcomeFacts& a : kOutcomes) {
     for (const OutcomeFacts& b : kOutcomes) {
@@ -154,7 +156,30 @@ TEST(Outcomes, OwnStatusesWordsAndTheUnverifiedLine) {
       }
     }
   }
+  for (const JobEndFacts& end : kJobEnds) {
+    for (const OutcomeFacts& o : kOutcomes) {
+      if (end.word != nullptr) {
+        EXPECT_STRNE(end.word, o.word);
+      }
+    }
+  }
   EXPECT_EQ(FactsOf(Outcome::kUnverified).exitCode, 5);
+  // --detect ends with its pictures' worst: unreadable over no face over a face; of two pictures
+  // without a face, the first decides.
+  const struct {
+    std::vector<Outcome> pictures;
+    int exitCode;
+  } detects[] = {
+      {{Outcome::kFaceFound, Outcome::kFaceFound}, 0},
+      {{Outcome::kFaceFound, Outcome::kNoFace, Outcome::kFaceFound}, 2},
+      {{Outcome::kUnverified, Outcome::kNoFace}, 5},
+      {{Outcome::kNoFace, Outcome::kLoadFailed, Outcome::kUnverified}, 1},
+  };
+  for (const auto& d : detects) {
+    Outcome worst = Outcome::kFaceFound;
+    for (const Outcome o : d.pictures) worst = WorseOutcome(worst, o);
+    EXPECT_EQ(FactsOf(worst).exitCode, d.exitCode);
+  }
   Job job;
   job.input = "a.bmp";
   JobResult r;

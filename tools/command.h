@@ -5,11 +5,9 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 
-namespace bmpface::cli {
+#include "outcomes.h"
 
-// The exit status of a wrong command line, in every mode. The other statuses of one picture come
-// from the table in api/outcomes.h.
-constexpr int kExitUsage = 64;
+namespace bmpface::cli {
 
 // Parses the command line into `app`'s options, then runs `check`, which throws
 // CLI::ValidationError for a combination it refuses. Returns -1 to go on, or the exit status

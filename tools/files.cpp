@@ -1,29 +1,26 @@
 #include "files.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+
+#include "sys/files.h"
 
 namespace bmpface::cli {
 
 std::string LoadFailureReason(const std::string& path) {
   if (path.empty()) return "an empty path";
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return std::generic_category().message(errno);
-  if ((st.st_mode & S_IFMT) == S_IFDIR) return "a folder, not a picture";
-  if ((st.st_mode & S_IFMT) != S_IFREG) return "not a regular file (a FIFO or a device?)";
-#ifdef _WIN32
-  if (_access(path.c_str(), 4) != 0) return std::generic_category().message(errno);
-#else
-  if (access(path.c_str(), R_OK) != 0) return std::generic_category().message(errno);
-#endif
+  switch (sys::KindOf(path)) {
+    case sys::PathKind::kMissing:
+      return std::generic_category().message(errno);
+    case sys::PathKind::kFolder:
+      return "a folder, not a picture";
+    case sys::PathKind::kOther:
+      return "not a regular file (a FIFO or a device?)";
+    case sys::PathKind::kRegular:
+      break;
+  }
+  if (const int reason = sys::ReadAccess(path)) return std::generic_category().message(reason);
   return "not a 24- or 32-bit BMP picture, or cut short";
 }
 

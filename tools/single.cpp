@@ -10,6 +10,7 @@
 #include "command.h"
 #include "files.h"
 #include "json.h"
+#include "outcomes.h"
 #include "photo/options.h"
 #include "photo/photo.h"
 
@@ -84,10 +85,9 @@ int Crop(const std::string& input, const std::string& output, const PhotoOptions
 }
 
 // Prints the face rectangle of each picture (the framed one when framing is asked for), in the
-// upright picture's coordinates. Exit status: the worst outcome among them (a picture that cannot
-// be loaded is worse than one without a face).
+// upright picture's coordinates. Exit status: the worst outcome among them (WorseOutcome).
 int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions& options) {
-  int worst = 0;
+  Outcome worst = Outcome::kFaceFound;
   for (const std::string& input : inputs) {
     PhotoRequest request;
     request.options = &options;
@@ -95,9 +95,7 @@ int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions
     const RequestHooks hooks = photo::PhotoHooks(request);
     FaceRect rect{};
     const Outcome outcome = RunRequest(input.c_str(), nullptr, &hooks, &rect);
-    const OutcomeFacts& facts = FactsOf(outcome);
-    const bool noFace = outcome == Outcome::kNoFace || outcome == Outcome::kUnverified;
-    if (outcome == Outcome::kLoadFailed || (noFace && worst == 0)) worst = facts.exitCode;
+    worst = WorseOutcome(worst, outcome);
     std::string line;
     if (json) {
       JsonLine object;
@@ -116,7 +114,14 @@ int Detect(const std::vector<std::string>& inputs, bool json, const PhotoOptions
     }
     std::fputs(line.c_str(), stdout);
   }
-  return worst;
+  return FactsOf(worst).exitCode;
+}
+
+// The request's statuses and a wrong command line, in lines of at most 80 columns.
+std::string SingleExitHelp() {
+  std::vector<ExitHelp> rows = RequestOutcomesHelp();
+  rows.push_back(HelpOf(CommandEnd::kUsage));
+  return ExitStatusHelp(rows, 80);
 }
 
 }  // namespace
@@ -125,10 +130,8 @@ int RunSingle(int argc, char** argv) {
   CLI::App app{
       "Finds the face in a picture by skin colour and writes it as a new picture: BMP of any "
       "depth, and with libvips JPEG, PNG, WebP, TIFF, GIF and HEIF, turned upright by their "
-      "EXIF orientation. The crop is written in the output name's format.\n"
-      "Exit status: 0 done, 1 input not loadable, 2 no face, 3 no memory for the crop,\n"
-      "4 output not writable, 5 unverified (--verify found no face in the region),\n"
-      "64 wrong command line.",
+      "EXIF orientation. The crop is written in the output name's format.\n" +
+          SingleExitHelp(),
       "bmpface"};
   app.footer(
       "More:\n"

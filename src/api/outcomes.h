@@ -27,21 +27,23 @@ struct OutcomeFacts {
   const char* word;     // in batch reports and --detect --json
   const char* reason;   // the command's words for a failure on standard error, or null
   bool failure;         // the picture failed (a picture without a face has not failed)
+  const char* help;     // the command's --help words for its exit status
 };
 
 inline constexpr OutcomeFacts kOutcomes[] = {
-    {Outcome::kDone, BMPFACE_OK, nullptr, 0, "done", nullptr, false},
-    {Outcome::kFaceFound, BMPFACE_OK, nullptr, 0, "face", nullptr, false},
+    {Outcome::kDone, BMPFACE_OK, nullptr, 0, "done", nullptr, false, "done"},
+    {Outcome::kFaceFound, BMPFACE_OK, nullptr, 0, "face", nullptr, false, "face found"},
     {Outcome::kLoadFailed, BMPFACE_LOAD_FAILED, nullptr, 1, "load_failed",
-     "missing, unreadable, or not a 24- or 32-bit BMP picture", true},
+     "missing, unreadable, or not a 24- or 32-bit BMP picture", true, "input not loadable"},
     {Outcome::kNoFace, BMPFACE_NO_FACE, "Error: No face detected in image\n", 2, "no_face", nullptr,
-     false},
+     false, "no face"},
     {Outcome::kExtractFailed, BMPFACE_EXTRACT_FAILED, "Error: Failed to extract face region\n", 3,
-     "extract_failed", "no memory for the crop", true},
+     "extract_failed", "no memory for the crop", true, "no memory for the crop"},
     {Outcome::kSaveFailed, BMPFACE_SAVE_FAILED, "Error: Failed to save output file\n", 4,
-     "save_failed", "cannot write the output", true},
+     "save_failed", "cannot write the output", true, "output not writable"},
     // Only the command's --verify ends so; the export never does, so its status is "no face".
-    {Outcome::kUnverified, BMPFACE_NO_FACE, nullptr, 5, "unverified", nullptr, false},
+    {Outcome::kUnverified, BMPFACE_NO_FACE, nullptr, 5, "unverified", nullptr, false,
+     "unverified (--verify found no face in the region)"},
 };
 
 inline constexpr const OutcomeFacts& FactsOf(Outcome outcome) {

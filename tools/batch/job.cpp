@@ -1,43 +1,27 @@
 #include "batch/job.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
 #include <vector>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "api/request.h"
 #include "batch/write.h"
 #include "files.h"
+#include "sys/files.h"
 
 namespace bmpface::cli {
 namespace {
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
-}
+bool IsRegularFile(const std::string& path) { return sys::KindOf(path) == sys::PathKind::kRegular; }
 
 // The library's own BMP writer, into the batch's temporary file.
 bool FillWithBMP(int fd, const BMPImage& crop, std::string& error) {
-#ifdef _WIN32
-  const int copy = _dup(fd);
-  std::FILE* file = copy >= 0 ? _fdopen(copy, "wb") : nullptr;
-#else
-  const int copy = dup(fd);
-  std::FILE* file = copy >= 0 ? fdopen(copy, "wb") : nullptr;
-#endif
+  std::FILE* file = sys::StreamOver(fd, "wb");
   if (file == nullptr) {
     error = std::generic_category().message(errno);
     return false;
   }
-  std::setvbuf(file, nullptr, _IONBF, 0);
   bool ok = WriteBMP(file, crop) == 1;
   const int reason = errno;
   ok = std::fclose(file) == 0 && ok;
@@ -114,22 +98,12 @@ bool Skip(const Job& job, const JobSettings& settings, JobResult& r) {
 }  // namespace
 
 const char* JobWord(const JobResult& result) {
-  switch (result.end) {
-    case JobEnd::kRequest:
-      break;
-    case JobEnd::kSkipped:
-      return "skipped";
-    case JobEnd::kRefused:
-      return "refused";
-    case JobEnd::kRejectFailed:
-      return "reject_failed";
-  }
-  return FactsOf(result.outcome).word;
+  return result.end == JobEnd::kRequest ? FactsOf(result.outcome).word : FactsOf(result.end).word;
 }
 
 bool JobFailed(const JobResult& result) {
-  return result.end == JobEnd::kRefused || result.end == JobEnd::kRejectFailed ||
-         (result.end == JobEnd::kRequest && FactsOf(result.outcome).failure);
+  return result.end == JobEnd::kRequest ? FactsOf(result.outcome).failure
+                                        : FactsOf(result.end).failure;
 }
 
 JobResult RunJob(const Job& job, const JobSettings& settings) {

@@ -8,17 +8,10 @@
 #include "api/outcomes.h"
 #include "batch/plan.h"
 #include "image/crop.h"
+#include "outcomes.h"
 #include "photo/photo.h"
 
 namespace bmpface::cli {
-
-// How a job ended: by its request's outcome, or in one of the batch's own ways.
-enum class JobEnd {
-  kRequest,       // the request ran; see the outcome
-  kSkipped,       // --resume: its crop or reject copy exists
-  kRefused,       // not run: the plan or the write would replace an input
-  kRejectFailed,  // no face (or unverified), and the copy into the reject folder failed
-};
 
 struct JobResult {
   JobEnd end = JobEnd::kRequest;

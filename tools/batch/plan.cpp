@@ -1,11 +1,5 @@
 #include "batch/plan.h"
 
-#include <sys/stat.h>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -16,6 +10,7 @@
 #include "batch/write.h"
 #include "photo/format.h"
 #include "photo/photo.h"
+#include "sys/files.h"
 
 namespace fs = std::filesystem;
 
@@ -43,23 +38,15 @@ bool IsPictureName(const fs::path& path) {
 }
 
 bool StartsLikePicture(const fs::path& path) {
-#ifdef _WIN32
-  std::ifstream file(path, std::ios::binary);
-  char head[photo::kSniffBytes];
-  file.read(head, sizeof head);
-  const size_t got = static_cast<size_t>(file.gcount());
-#else
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  std::string ignored;
+  const int fd = sys::OpenRegular(path.string(), ignored);
   if (fd < 0) return false;
-  struct stat st;
   char head[photo::kSniffBytes];
-  ssize_t n = -1;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
-  ::close(fd);
-  if (n <= 0) return false;
-  const size_t got = static_cast<size_t>(n);
-#endif
-  return Readable(photo::SniffFormat(reinterpret_cast<const uint8_t*>(head), got));
+  size_t got = 0;
+  const bool read = sys::ReadFull(fd, head, sizeof head, got);
+  sys::CloseFile(fd);
+  return read && got > 0 &&
+         Readable(photo::SniffFormat(reinterpret_cast<const uint8_t*>(head), got));
 }
 
 void FindPictures(const std::string& arg, const std::vector<fs::path>& skip,
@@ -200,14 +187,14 @@ bool ReadList(const std::string& from, char separator, std::vector<Listed>& entr
 
 void InputSet::Add(const std::string& path) {
   Id id;
-  if (Identify(path, id)) ids_.insert(id);
+  if (sys::IdentifyPath(path, id)) ids_.insert(id);
   std::pair<Id, std::string> entry;
   if (IdentifyEntry(path, entry)) entries_.insert(entry);
 }
 
 bool InputSet::Holds(const std::string& path) const {
   Id id;
-  return HoldsEntry(path) || (Identify(path, id) && ids_.count(id) != 0);
+  return HoldsEntry(path) || (sys::IdentifyPath(path, id) && ids_.count(id) != 0);
 }
 
 bool InputSet::HoldsEntry(const std::string& path) const {
@@ -219,23 +206,7 @@ bool InputSet::IdentifyEntry(const std::string& path, std::pair<Id, std::string>
   const fs::path p(path);
   const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
   entry.second = p.filename().string();
-  return !entry.second.empty() && Identify(folder.string(), entry.first);
+  return !entry.second.empty() && sys::IdentifyPath(folder.string(), entry.first);
 }
-
-#ifdef _WIN32
-bool InputSet::Identify(const std::string& path, Id& id) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return false;
-  id = fs::weakly_canonical(path, ec).string();
-  return !ec;
-}
-#else
-bool InputSet::Identify(const std::string& path, Id& id) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
-  id = {st.st_dev, st.st_ino};
-  return true;
-}
-#endif
 
 }  // namespace bmpface::cli

@@ -3,14 +3,14 @@
 #ifndef BMPFACE_TOOLS_BATCH_PLAN_H_
 #define BMPFACE_TOOLS_BATCH_PLAN_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "sys/files.h"
 
 namespace bmpface::cli {
 
@@ -104,20 +104,13 @@ class InputSet {
   bool Holds(const std::string& path) const;
   // `path` names an input's entry; a link or hard link to an input elsewhere does not count.
   bool HoldsEntry(const std::string& path) const;
-#ifndef _WIN32
-  // The entry `name` of the folder with this identity is an input's.
-  bool HoldsEntry(dev_t folderDevice, ino_t folderInode, const std::string& name) const {
-    return entries_.count({{folderDevice, folderInode}, name}) != 0;
+  // The entry `name` of the folder with identity `folder` is an input's.
+  bool HoldsEntry(const sys::FileId& folder, const std::string& name) const {
+    return entries_.count({folder, name}) != 0;
   }
-#endif
 
  private:
-#ifdef _WIN32
-  using Id = std::string;  // no inode numbers here: the resolved path stands in
-#else
-  using Id = std::pair<dev_t, ino_t>;
-#endif
-  static bool Identify(const std::string& path, Id& id);
+  using Id = sys::FileId;
   static bool IdentifyEntry(const std::string& path, std::pair<Id, std::string>& entry);
   std::set<Id> ids_;
   std::set<std::pair<Id, std::string>> entries_;

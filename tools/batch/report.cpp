@@ -1,17 +1,9 @@
 #include "batch/report.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <system_error>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "json.h"
 
@@ -44,34 +36,9 @@ bool OpenReport(const std::string& path, bool append, Report& report, std::strin
     report.toStdout = true;
     return true;
   }
-#ifdef _WIN32
-  report.file = std::fopen(path.c_str(), append ? "ab" : "wb");
-  if (report.file == nullptr) error = "cannot open the report " + path + ": " + Reason(errno);
+  report.file = sys::OpenRegularForWriting(path, append, report.id, error);
+  if (report.file == nullptr) error = "cannot open the report " + path + ": " + error;
   return report.file != nullptr;
-#else
-  const int fd = open(
-      path.c_str(),
-      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0), 0666);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!append && ftruncate(fd, 0) != 0)) {
-    const bool link = fd < 0 && errno == ELOOP;
-    error = "cannot open the report " + path + ": " +
-            (link                              ? std::string("it is a link")
-             : fd >= 0 && !S_ISREG(st.st_mode) ? std::string("not a regular file")
-                                               : Reason(errno));
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  report.device = st.st_dev;
-  report.inode = st.st_ino;
-  report.file = fdopen(fd, append ? "a" : "w");
-  if (report.file == nullptr) {
-    error = "cannot open the report " + path + ": " + Reason(errno);
-    close(fd);
-    return false;
-  }
-  return true;
-#endif
 }
 
 bool CloseReport(Report& report, std::string& error) {
@@ -81,16 +48,13 @@ bool CloseReport(Report& report, std::string& error) {
   if (report.toStdout) {
     report.file = nullptr;
   } else {
-#ifndef _WIN32
-    struct stat st;
-    if (ok && (stat(report.path.c_str(), &st) != 0 || st.st_dev != report.device ||
-               st.st_ino != report.inode)) {
+    sys::FileId now;
+    if (ok && (!sys::IdentifyPath(report.path, now) || now != report.id)) {
       error = "the report " + report.path + " is gone from its place: its lines are lost";
       std::fclose(report.file);
       report.file = nullptr;
       return false;
     }
-#endif
     if (std::fclose(report.file) != 0 && ok) {
       ok = false;
       reason = errno;

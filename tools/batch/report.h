@@ -2,8 +2,6 @@
 #ifndef BMPFACE_TOOLS_BATCH_REPORT_H_
 #define BMPFACE_TOOLS_BATCH_REPORT_H_
 
-#include <sys/types.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
@@ -11,6 +9,7 @@
 #include "batch/job.h"
 #include "batch/plan.h"
 #include "image/crop.h"
+#include "sys/files.h"
 
 namespace bmpface::cli {
 
@@ -18,8 +17,7 @@ struct Report {
   std::FILE* file = nullptr;
   std::string path;  // as given; "-" for standard output
   bool toStdout = false;
-  dev_t device = 0;  // of the file opened, to tell at the end that it is still there
-  ino_t inode = 0;
+  sys::FileId id;  // of the file opened, to tell at the end that it is still there
 };
 
 // Opens the report. "-" is standard output. Otherwise a regular file, never opened through a link

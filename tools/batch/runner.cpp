@@ -1,9 +1,5 @@
 #include "batch/runner.h"
 
-#ifdef __linux__
-#include <sched.h>
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -12,6 +8,9 @@
 #include <string>
 #include <system_error>
 #include <thread>
+
+#include "outcomes.h"
+#include "sys/process.h"
 
 namespace bmpface::cli {
 
@@ -27,19 +26,7 @@ const char* Plural(size_t n) { return n == 1 ? "" : "s"; }
 
 }  // namespace
 
-void StopOnSignals() {
-#ifdef _WIN32
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-#else
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;  // a second signal takes its default course and ends the process
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-#endif
-}
+void StopOnSignals() { sys::CatchStopSignals(OnStopSignal); }
 
 int StopSignal() { return gStopSignal.load(); }
 
@@ -110,8 +97,8 @@ int Recorder::Finish(int stopSignal) {
   std::FILE* out = report_ != nullptr && report_->toStdout ? stderr : stdout;
   std::fputs(line.c_str(), out);
   std::fflush(out);
-  if (stopSignal != 0) return 128 + stopSignal;
-  return failed_ == 0 ? 0 : 1;
+  if (stopSignal != 0) return ExitOnSignal(stopSignal);
+  return FactsOf(failed_ == 0 ? CommandEnd::kBatchClean : CommandEnd::kBatchFailed).exitCode;
 }
 
 double Recorder::Seconds() const {
@@ -165,15 +152,6 @@ void RunJobs(const std::vector<Job>& plan, const JobSettings& settings, int work
   }
   work();
   for (std::thread& t : pool) t.join();
-}
-
-int CoreCount() {
-#ifdef __linux__
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-#endif
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(n);
 }
 
 }  // namespace bmpface::cli

@@ -26,8 +26,8 @@ class Recorder {
   Recorder(size_t total, bool progress, Report* report);
   void Record(const Job& job, const JobResult& result);
   // Takes down the progress line and prints the summary; `stopSignal` is the signal that stopped
-  // the batch, or 0. Returns the exit status: 128 + the signal, else 1 when a picture failed, else
-  // 0.
+  // the batch, or 0. Returns the exit status (outcomes.h): stopped by the signal, else whether a
+  // picture failed.
   int Finish(int stopSignal);
   // The first failure to write the report, or empty.
   const std::string& ReportError() const { return reportError_; }
@@ -58,9 +58,6 @@ int StopSignal();
 // once a stop signal came.
 void RunJobs(const std::vector<Job>& plan, const JobSettings& settings, int workers,
              Recorder& recorder);
-
-// The cores this process may use (a container or taskset can allow fewer than the machine has).
-int CoreCount();
 
 }  // namespace bmpface::cli
 
