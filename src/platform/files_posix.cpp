@@ -171,11 +171,6 @@ int IdentifyOpenFile(PlatformFile* file, FileIdentity& id) {
   return Identify(fstat(fileno(file), &st), st, id);
 }
 
-int IdentifyPath(const char* path, FileIdentity& id) {
-  struct stat st;
-  return Identify(stat(path, &st), st, id);
-}
-
 int IdentifyEntry(const char* path, FileIdentity& id) {
   struct stat st;
   return Identify(lstat(path, &st), st, id);

@@ -117,10 +117,6 @@ int IdentifyOpenFile(PlatformFile* file, FileIdentity& id) {
   return Identify(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), id);
 }
 
-int IdentifyPath(const char* path, FileIdentity& id) {
-  return IdentifyHandleOf(path, FILE_FLAG_BACKUP_SEMANTICS, id);
-}
-
 // A link (a reparse point) is opened as itself, and is never a regular file here.
 int IdentifyEntry(const char* path, FileIdentity& id) {
   const int known =

@@ -21,7 +21,6 @@ struct FileIdentity {
 // Return 1 and fill `id`, or 0 when the system cannot tell. IdentifyEntry does not follow a link
 // that `path` itself names: it identifies the link (never a regular file).
 int IdentifyOpenFile(PlatformFile* file, FileIdentity& id);
-int IdentifyPath(const char* path, FileIdentity& id);
 int IdentifyEntry(const char* path, FileIdentity& id);
 
 // Cuts an open file to length 0. Returns 1 on success.
