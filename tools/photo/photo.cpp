@@ -1,3 +1,5 @@
+// The photo layer's request: what this build can read, the decision on the face the search chose,
+// and the hooks that run loading (photo_load.cpp), that decision and saving (photo_save.cpp).
 #include "photo/photo.h"
 
 #include "photo/backend.h"
