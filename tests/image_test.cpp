@@ -157,7 +157,8 @@ TEST(LoadBMP, RowsComeFromTheOffsetTopRowFirstInMemory) {
   }
 }
 
-// A sink sees each row once, in slices in the file's order, each slice already read when seen.
+// A sink sees each row once, in slices in the file's order, each slice already read when seen;
+// the reader over memory shows it the same slices.
 TEST(LoadBMP, ARowSinkSeesEveryRowOnceInFileOrder) {
   struct Seen {
     int starts = 0;
@@ -175,11 +176,17 @@ TEST(LoadBMP, ARowSinkSeesEveryRowOnceInFileOrder) {
   for (const Picture& picture : {Pattern(100, 3000, 24), Pattern(5, 60000, 24)})
     for (bool topDown : {false, true}) {
       TempDir dir;
-      WriteFile(dir.Path("in.bmp"), EncodeBMP(picture, {topDown}));
-      Seen seen;
-      const RowSink sink{&seen, start, rows};
-      BMPImage image{};
+      const Bytes file = EncodeBMP(picture, {topDown});
+      WriteFile(dir.Path("in.bmp"), file);
+      Seen seen, seenInMemory;
+      const RowSink sink{&seen, start, rows}, memorySink{&seenInMemory, start, rows};
+      BMPImage image{}, fromMemory{};
       ASSERT_EQ(LoadBMP(dir.Path("in.bmp").c_str(), image, &sink), 1);
+      ASSERT_EQ(LoadBMPFromMemory(file.data(), file.size(), fromMemory, &memorySink), 1);
+      EXPECT_EQ(seenInMemory.starts, 1);
+      EXPECT_EQ(seenInMemory.slices, seen.slices);
+      EXPECT_EQ(seenInMemory.rows, seen.rows);
+      FreeBMP(fromMemory);
       EXPECT_EQ(seen.starts, 1);
       EXPECT_GT(seen.slices.size(), 2u);
       // Each slice follows the one before in the file's order; the last one ends the picture.
@@ -213,6 +220,13 @@ TEST(SaveBMP, RoundTripInBothDepthsAndRowOrders) {
       Bytes want = EncodeBMP(picture);
       PutLE32(want, kOffBiHeight, GetLE32(file, kOffBiHeight));
       EXPECT_EQ(ReadFile(dir.Path("saved.bmp")), want);
+      // The same bytes into memory, and nothing into a block one byte short.
+      Bytes inMemory(BMPFileSize(image), 0);
+      ASSERT_EQ(WriteBMPToMemory(image, inMemory.data(), inMemory.size()), 1);
+      EXPECT_EQ(inMemory, want);
+      Bytes shorter(inMemory.size() - 1, 0);
+      EXPECT_EQ(WriteBMPToMemory(image, shorter.data(), shorter.size()), 0);
+      EXPECT_EQ(shorter, Bytes(shorter.size(), 0));
       // Through the crop, whose header declares the bottom-up order written, and back.
       ASSERT_EQ(ExtractFaceRegion(image, {0, 0, 5, 3}, whole), 1);
       ASSERT_EQ(SaveBMP(dir.Path("whole.bmp").c_str(), whole), 1);
@@ -223,6 +237,40 @@ TEST(SaveBMP, RoundTripInBothDepthsAndRowOrders) {
       FreeBMP(whole);
       FreeBMP(image);
     }
+}
+
+// A new plain file's headers: what a file of those pixels holds at 72 dpi, which the reader takes
+// back; sizes beyond the 32-bit fields saturate and are refused.
+TEST(DescribeBMP, HeadersOfANewPlainFile) {
+  const struct {
+    int32_t width, height, bytesPerPixel;
+    int fits;
+  } cases[] = {{5, 3, 3, 1},        {5, 3, 4, 1},         {1, 1, 3, 1},        {89478484, 1, 3, 1},
+               {89478485, 1, 3, 0}, {1000, 715828, 3, 0}, {65536, 65536, 4, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bytesPerPixel);
+    BMPImage image{};
+    ASSERT_EQ(DescribeBMP(image, c.width, c.height, c.bytesPerPixel), c.fits);
+    uint8_t header[kHeaderBytes];
+    PackBMPHeaders(image, header);
+    const uint64_t stride = (uint64_t(c.bytesPerPixel) * 8 * uint64_t(c.width) + 31) / 32 * 4;
+    const uint64_t rows = stride * uint64_t(c.height);
+    Bytes want = EncodeBMP(Picture(1, 1, c.bytesPerPixel * 8));
+    want.resize(kHeaderBytes);
+    PutLE32(want, kOffBiWidth, uint32_t(c.width));
+    PutLE32(want, kOffBiHeight, uint32_t(c.height));
+    PutLE32(want, kOffBiSizeImage, uint32_t(std::min<uint64_t>(rows, UINT32_MAX)));
+    PutLE32(want, kOffBfSize, uint32_t(std::min<uint64_t>(rows + kHeaderBytes, UINT32_MAX)));
+    PutLE32(want, 38, 2835);  // 72 dpi, both ways
+    PutLE32(want, 42, 2835);
+    EXPECT_EQ(Bytes(header, header + kHeaderBytes), want);
+    BMPImage back{};
+    UnpackBMPHeaders(header, back);
+    EXPECT_EQ(CheckBMPHeader(back, rows + kHeaderBytes), c.fits);
+    if (c.fits == 1) {
+      EXPECT_EQ(Shape(back), Shape(image));
+    }
+  }
 }
 
 TEST(SaveBMP, UnusablePathsLeaveNoPicture) {

@@ -762,6 +762,23 @@ TEST(VipsEncode, FormatsSizesAlphaAndMetadata) {
     }
     FreeBMP(back);
   }
+  // A 24-bit picture held with packed rows (as the decoders give it): the BMP gets 4-byte rows.
+  {
+    std::vector<uint8_t> bgr(bgra.begin(), bgra.begin() + 5 * 3 * 3);
+    BMPImage packed{};
+    packed.pixels = bgr.data();
+    DescribePackedPicture(packed, 5, 3, 3);
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(EncodeCrop(packed, "p.bmp", {}, PhotoInfo{}, bytes, error)) << error;
+    EXPECT_EQ(bytes.size(), 54u + 3 * 16);
+    BMPImage back{};
+    ASSERT_EQ(LoadBMPFromMemory(bytes.data(), bytes.size(), back), 1);
+    for (int32_t y = 0; y < 3; ++y) {
+      EXPECT_EQ(std::memcmp(PixelAt(back, 0, y), PixelAt(packed, 0, y), 5 * 3), 0) << "row " << y;
+    }
+    FreeBMP(back);
+  }
   // JPEG of a fully transparent crop: white.
   std::vector<uint8_t> clear = Plain(30, 20, {0, 0, 0, 0});
   crop.pixels = clear.data();

@@ -6,12 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace bmpface {
+#include "image/bmp_bytes.h"
 
-constexpr uint16_t kBMPMagic = 0x4D42;  // "BM" read little-endian
-constexpr int kFileHeaderBytes = 14;
-constexpr int kInfoHeaderBytes = 40;
-constexpr int kHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
+namespace bmpface {
 
 // The 14-byte file header. Fields hold the file's little-endian values; they are packed and
 // unpacked byte by byte, so the host's byte order and alignment never matter.
@@ -69,8 +66,10 @@ int LoadBMP(const char* path, BMPImage& image, const RowSink* sink = nullptr);
 // its current position; the caller closes it.
 int ReadBMP(std::FILE* file, BMPImage& image, const RowSink* sink = nullptr);
 
-// Reads a BMP file held in memory, `size` bytes at `bytes`, by the same rules as LoadBMP.
-int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image);
+// Reads a BMP file held in memory, `size` bytes at `bytes`, by the same rules and through the same
+// slices as LoadBMP, with `sink` seeing them alike.
+int LoadBMPFromMemory(const uint8_t* bytes, size_t size, BMPImage& image,
+                      const RowSink* sink = nullptr);
 
 // Writes the 54 header bytes as `image` holds them, then the rows bottom row first. Returns 1 when
 // every byte reached the file. On 0 nothing that looks whole is left, and nothing this call did not
@@ -82,6 +81,15 @@ int SaveBMP(const char* path, const BMPImage& image);
 // that open their own files (the command's exclusive temporary files). Returns 1 when every write
 // succeeded; closing and cleaning up stay with the caller.
 int WriteBMP(std::FILE* file, const BMPImage& image);
+
+// The size of the file WriteBMP writes for `image`: the 54 header bytes and height * rowStride;
+// 0 when `image` cannot be written or its file would not fit in memory.
+size_t BMPFileSize(const BMPImage& image);
+
+// The same bytes into a caller's block of `capacity` bytes at `bytes`, so that the caller owns
+// the buffer and decides what running out of memory means. Returns 1, or 0 (writing nothing) when
+// the picture cannot be written or the block is smaller than BMPFileSize(image).
+int WriteBMPToMemory(const BMPImage& image, uint8_t* bytes, size_t capacity);
 
 // Releases the pixel buffer and nulls it; harmless on an image without one.
 void FreeBMP(BMPImage& image);

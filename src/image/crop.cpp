@@ -1,7 +1,6 @@
 #include "image/crop.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #include "image/bmp_header.h"
@@ -11,32 +10,17 @@ namespace bmpface {
 
 int ExtractFaceRegion(const BMPImage& source, const FaceRect& rect, BMPImage& output) {
   output.pixels = nullptr;
-  output.width = rect.width;
-  output.height = rect.height;
+  output.fileHeader = source.fileHeader;
+  output.infoHeader = source.infoHeader;
   output.bytesPerPixel = source.bytesPerPixel;
-  output.rowStride = BMPRowStride(source.infoHeader.biBitCount, rect.width);
-  if (rect.width < 1 || rect.height < 1 || output.rowStride == 0 ||
-      rect.height > INT32_MAX / output.rowStride) {
-    return 0;
-  }
+  // The file written is always a 54-byte header followed by raw rows. A source with a larger info
+  // header, masks, a palette or a gap would otherwise hand on an offset, header size or compression
+  // that no longer describes the file; for a plain source these are the values it already has.
+  if (SetPlainBMPLayout(output, rect.width, rect.height) == 0) return 0;
   const size_t rowBytes = static_cast<size_t>(output.rowStride);
   uint8_t* pixels =
       static_cast<uint8_t*>(PlatformCalloc(static_cast<size_t>(rect.height) * rowBytes, 1));
   if (pixels == nullptr) return 0;
-
-  output.fileHeader = source.fileHeader;
-  output.infoHeader = source.infoHeader;
-  const uint32_t imageBytes = static_cast<uint32_t>(rect.height) * static_cast<uint32_t>(rowBytes);
-  output.infoHeader.biWidth = rect.width;
-  output.infoHeader.biHeight = rect.height;
-  output.infoHeader.biSizeImage = imageBytes;
-  // The file written is always a 54-byte header followed by raw rows. A source with a larger info
-  // header, masks, a palette or a gap would otherwise hand on an offset, header size or compression
-  // that no longer describes the file; for a plain source these are the values it already has.
-  output.fileHeader.bfOffBits = kHeaderBytes;
-  output.infoHeader.biSize = kInfoHeaderBytes;
-  output.infoHeader.biCompression = 0;
-  output.fileHeader.bfSize = kHeaderBytes + imageBytes;
 
   // Copy the part of each row that lies inside the source; the rest stays zero.
   const int64_t firstX = std::max<int64_t>(rect.x, 0);

@@ -115,10 +115,7 @@ void KeepEnd(void* context, SearchEnd end) { static_cast<Seen*>(context)->end = 
 // Through the library's BMP writer: 24 bits, bottom-up, the plain 54-byte header.
 bool WriteBMP(const std::string& path, const Canvas& canvas, std::string& error) {
   BMPImage image{};
-  image.width = canvas.width;
-  image.height = canvas.height;
-  image.bytesPerPixel = 3;
-  image.rowStride = BMPRowStride(24, canvas.width);
+  DescribeBMP(image, canvas.width, canvas.height, 3);
   const uint64_t size = static_cast<uint64_t>(image.rowStride) * canvas.height;
   if (image.rowStride == 0 || size + kHeaderBytes > UINT32_MAX) {
     error = "the drawing is too large for a BMP file (4 GB at most): write a .png or .jpg";
@@ -141,18 +138,6 @@ bool WriteBMP(const std::string& path, const Canvas& canvas, std::string& error)
     }
   }
   image.pixels = pixels.data();
-  image.fileHeader = {kBMPMagic, static_cast<uint32_t>(size + kHeaderBytes), 0, 0, kHeaderBytes};
-  image.infoHeader = {kInfoHeaderBytes,
-                      canvas.width,
-                      canvas.height,
-                      1,
-                      24,
-                      0,
-                      static_cast<uint32_t>(size),
-                      2835,
-                      2835,
-                      0,
-                      0};
   errno = 0;
   if (SaveBMP(path.c_str(), image) == 1) return true;
   error = errno != 0 ? std::strerror(errno) : "cannot write the file";

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "image/bmp_bytes.h"
+
 namespace bmpface::photo {
 
 bool StripJPEGMetadata(std::vector<uint8_t>& bytes) {
@@ -34,18 +36,6 @@ bool StripJPEGMetadata(std::vector<uint8_t>& bytes) {
   return true;
 }
 
-namespace {
-
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
-}
-
-}  // namespace
-
 bool StripWebPMetadata(std::vector<uint8_t>& bytes) {
   const size_t n = bytes.size();
   if (n < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
@@ -56,7 +46,7 @@ bool StripWebPMetadata(std::vector<uint8_t>& bytes) {
   size_t vp8x = 0;  // where the VP8X chunk landed in `out`, 0 for none
   for (size_t i = 12; i < n;) {
     if (i + 8 > n) return false;
-    const uint32_t size = LE32(bytes.data() + i + 4);
+    const uint32_t size = ReadLE32(bytes.data() + i + 4);
     const size_t whole = 8 + size + (size & 1);  // chunks are padded to even sizes
     if (whole > n - i) return false;
     const bool drop = std::memcmp(bytes.data() + i, "EXIF", 4) == 0 ||
@@ -69,7 +59,7 @@ bool StripWebPMetadata(std::vector<uint8_t>& bytes) {
     i += whole;
   }
   if (vp8x != 0) out[vp8x + 8] &= static_cast<uint8_t>(~(0x08 | 0x04));  // the EXIF and XMP flags
-  PutLE32(out.data() + 4, static_cast<uint32_t>(out.size() - 8));
+  WriteLE32(out.data() + 4, static_cast<uint32_t>(out.size() - 8));
   bytes.swap(out);
   return true;
 }

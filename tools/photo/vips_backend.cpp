@@ -269,6 +269,70 @@ void StopPastDeadline(VipsImage* image, VipsProgress*, void* deadline) {
   }
 }
 
+// The orientation the picture declares, 1 (as stored) when it declares none or one out of range.
+int OrientationOf(VipsImage* image) {
+  int orientation = 1;
+  if (vips_image_get_typeof(image, VIPS_META_ORIENTATION) != 0 &&
+      vips_image_get_int(image, VIPS_META_ORIENTATION, &orientation) != 0) {
+    vips_error_clear();
+    orientation = 1;
+  }
+  return ValidOrientation(orientation);
+}
+
+// The ICC profile `image` carries, into `icc` (left empty for none).
+bool CopyICC(VipsImage* image, std::vector<uint8_t>& icc, std::string& error) {
+  size_t size = 0;
+  const void* blob = nullptr;
+  if (vips_image_get_typeof(image, VIPS_META_ICC_NAME) == 0 ||
+      vips_image_get_blob(image, VIPS_META_ICC_NAME, &blob, &size) != 0 || blob == nullptr) {
+    return true;
+  }
+  try {
+    icc.assign(static_cast<const uint8_t*>(blob), static_cast<const uint8_t*>(blob) + size);
+  } catch (const std::bad_alloc&) {
+    error = "out of memory";
+    return false;
+  }
+  return true;
+}
+
+// The sRGB pixels of `srgb` (its sizes checked by the caller), turned by `turn`, into a buffer
+// from request.allocate: libvips computes them strip by strip, stopped past `deadline` (0: none).
+bool Render(Image& srgb, const DecodeRequest& request, int turn, gint64 deadline, Decoded& out,
+            std::string& error) {
+  const int32_t width = srgb->Xsize, height = srgb->Ysize, bands = srgb->Bands;
+  const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+  const bool swap = SwapsAxes(turn);
+  const int32_t uprightW = swap ? height : width;
+  uint8_t* target = static_cast<uint8_t*>(request.allocate(pixels * static_cast<size_t>(bands)));
+  if (target == nullptr) {
+    error = "out of memory";
+    return false;
+  }
+  Sink sink{{turn, width, height, bands, target, static_cast<size_t>(uprightW) * bands}};
+  if (deadline != 0) {
+    // libvips reports progress as it computes each strip; past the deadline it is told to stop.
+    vips_image_set_progress(srgb.get(), TRUE);
+    g_signal_connect(srgb.get(), "eval", G_CALLBACK(StopPastDeadline), &deadline);
+  }
+  if (vips_sink_disc(srgb.get(), WriteRows, &sink) != 0) {
+    request.release(target);
+    error = deadline != 0 && g_get_monotonic_time() > deadline
+                ? "decoding took more than " + std::to_string(request.seconds) + " s (--timeout)"
+                : VipsError(kReadFailed);
+    vips_error_clear();
+    return false;
+  }
+  out.pixels = target;
+  out.width = uprightW;
+  out.height = swap ? width : height;
+  out.bands = bands;
+  out.alpha = bands == 4;
+  out.turned = turn != 1;
+  return true;
+}
+
 // One attempt at decoding with libvips' `failOn` level, given up at `deadline` (0: none).
 bool DecodeAt(const uint8_t* bytes, size_t size, const DecodeRequest& request, Format format,
               VipsFailOn failOn, gint64 deadline, Decoded& out, std::string& error) {
@@ -302,13 +366,7 @@ bool DecodeAt(const uint8_t* bytes, size_t size, const DecodeRequest& request, F
                               request.maxPixels);
     return false;
   }
-  int orientation = 1;
-  if (vips_image_get_typeof(image.get(), VIPS_META_ORIENTATION) != 0 &&
-      vips_image_get_int(image.get(), VIPS_META_ORIENTATION, &orientation) != 0) {
-    vips_error_clear();
-    orientation = 1;
-  }
-  out.orientation = ValidOrientation(orientation);
+  out.orientation = OrientationOf(image.get());
   const int turn = request.orient ? out.orientation : 1;
 
   Image srgb;
@@ -321,46 +379,8 @@ bool DecodeAt(const uint8_t* bytes, size_t size, const DecodeRequest& request, F
     error = "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
     return false;
   }
-  size_t iccSize = 0;
-  const void* icc = nullptr;
-  if (vips_image_get_typeof(srgb.get(), VIPS_META_ICC_NAME) != 0 &&
-      vips_image_get_blob(srgb.get(), VIPS_META_ICC_NAME, &icc, &iccSize) == 0 && icc != nullptr) {
-    try {
-      out.icc.assign(static_cast<const uint8_t*>(icc), static_cast<const uint8_t*>(icc) + iccSize);
-    } catch (const std::bad_alloc&) {
-      error = "out of memory";
-      return false;
-    }
-  }
-
-  const bool swap = SwapsAxes(turn);
-  const int32_t uprightW = swap ? height : width;
-  uint8_t* target = static_cast<uint8_t*>(request.allocate(static_cast<size_t>(pixels) * bands));
-  if (target == nullptr) {
-    error = "out of memory";
-    return false;
-  }
-  Sink sink{{turn, width, height, bands, target, static_cast<size_t>(uprightW) * bands}};
-  if (deadline != 0) {
-    // libvips reports progress as it computes each strip; past the deadline it is told to stop.
-    vips_image_set_progress(srgb.get(), TRUE);
-    g_signal_connect(srgb.get(), "eval", G_CALLBACK(StopPastDeadline), &deadline);
-  }
-  if (vips_sink_disc(srgb.get(), WriteRows, &sink) != 0) {
-    request.release(target);
-    error = deadline != 0 && g_get_monotonic_time() > deadline
-                ? "decoding took more than " + std::to_string(request.seconds) + " s (--timeout)"
-                : VipsError(kReadFailed);
-    vips_error_clear();
-    return false;
-  }
-  out.pixels = target;
-  out.width = uprightW;
-  out.height = swap ? width : height;
-  out.bands = bands;
-  out.alpha = bands == 4;
-  out.turned = turn != 1;
-  return true;
+  if (!CopyICC(srgb.get(), out.icc, error)) return false;
+  return Render(srgb, request, turn, deadline, out, error);
 }
 
 bool Decode(const uint8_t* bytes, size_t size, const DecodeRequest& request, Decoded& out,
@@ -466,47 +486,24 @@ bool ResizeImage(Image& image, int32_t width, int32_t height, bool premultiply,
   return ok;
 }
 
-bool Encode(const PixelsIn& in, const EncodeRequest& request, std::vector<uint8_t>& bytes,
-            std::string& error) {
-  bytes.clear();
-  if (!Start(0, error)) return false;
-  if (IsHEIF(request.format) && !HasHEIF()) {
-    error = "this libvips has no HEIF saver";
+// `image` laid on white: its alpha used and dropped.
+bool FlattenOnWhite(Image& image, std::string& error) {
+  Image t;
+  VipsArrayDouble* white = vips_array_double_newv(3, 255.0, 255.0, 255.0);
+  const int failed = vips_flatten(image.get(), t.out(), "background", white, nullptr);
+  vips_area_unref(VIPS_AREA(white));
+  Image u;
+  if (failed != 0 || vips_cast_uchar(t.get(), u.out(), nullptr) != 0) {
+    error = VipsError("cannot flatten the crop's alpha");
     return false;
   }
-  Image image;
-  if (!WrapPixels(in, false, image, error)) return false;
-  if (request.sizeW > 0 && request.sizeH > 0 &&
-      (request.sizeW != in.width || request.sizeH != in.height) &&
-      !ResizeImage(image, request.sizeW, request.sizeH, in.alpha, error)) {
-    return false;
-  }
-  const bool icc = request.icc != nullptr && !request.icc->empty();
-  if (icc) {
-    vips_image_set_blob_copy(image.get(), VIPS_META_ICC_NAME, request.icc->data(),
-                             request.icc->size());
-  }
-  if (request.format == Format::kJPEG && image->Bands == 4) {
-    // JPEG has no alpha: transparent parts go on white.
-    Image t;
-    VipsArrayDouble* white = vips_array_double_newv(3, 255.0, 255.0, 255.0);
-    const int failed = vips_flatten(image.get(), t.out(), "background", white, nullptr);
-    vips_area_unref(VIPS_AREA(white));
-    if (failed != 0) {
-      error = VipsError("cannot flatten the crop's alpha");
-      return false;
-    }
-    Image u;
-    if (vips_cast_uchar(t.get(), u.out(), nullptr) != 0) {
-      error = VipsError("cannot flatten the crop's alpha");
-      return false;
-    }
-    image = std::move(u);
-  }
-  // Nothing of the input's metadata reaches the crop: the image above was made from bare pixels.
-  // Without a profile to keep, `strip` also leaves out what libvips would write of its own; with
-  // one, its EXIF block is taken out of the JPEG or WebP file below.
-  const gboolean strip = icc ? FALSE : TRUE;
+  image = std::move(u);
+  return true;
+}
+
+// `image` in the request's format, through libvips' saver for it, into `bytes`.
+bool Save(Image& image, const EncodeRequest& request, gboolean strip, std::vector<uint8_t>& bytes,
+          std::string& error) {
   const int q = request.quality;
   void* buffer = nullptr;
   size_t length = 0;
@@ -556,6 +553,37 @@ bool Encode(const PixelsIn& in, const EncodeRequest& request, std::vector<uint8_
     return false;
   }
   g_free(buffer);
+  return true;
+}
+
+bool Encode(const PixelsIn& in, const EncodeRequest& request, std::vector<uint8_t>& bytes,
+            std::string& error) {
+  bytes.clear();
+  if (!Start(0, error)) return false;
+  if (IsHEIF(request.format) && !HasHEIF()) {
+    error = "this libvips has no HEIF saver";
+    return false;
+  }
+  Image image;
+  if (!WrapPixels(in, false, image, error)) return false;
+  if (request.sizeW > 0 && request.sizeH > 0 &&
+      (request.sizeW != in.width || request.sizeH != in.height) &&
+      !ResizeImage(image, request.sizeW, request.sizeH, in.alpha, error)) {
+    return false;
+  }
+  const bool icc = request.icc != nullptr && !request.icc->empty();
+  if (icc) {
+    vips_image_set_blob_copy(image.get(), VIPS_META_ICC_NAME, request.icc->data(),
+                             request.icc->size());
+  }
+  // JPEG has no alpha: transparent parts go on white.
+  if (request.format == Format::kJPEG && image->Bands == 4 && !FlattenOnWhite(image, error)) {
+    return false;
+  }
+  // Nothing of the input's metadata reaches the crop: the image above was made from bare pixels.
+  // Without a profile to keep, `strip` also leaves out what libvips would write of its own; with
+  // one, its EXIF block is taken out of the JPEG or WebP file below.
+  if (!Save(image, request, icc ? FALSE : TRUE, bytes, error)) return false;
   if (request.format == Format::kJPEG) StripJPEGMetadata(bytes);
   if (request.format == Format::kWebP) StripWebPMetadata(bytes);
   return true;
