@@ -1,7 +1,6 @@
 #include "photo/answer.h"
 
 #include "api/outcomes.h"
-#include "photo/backend.h"
 #include "photo/bmp_other.h"
 #include "platform/platform.h"
 
@@ -38,18 +37,8 @@ bool CropFace(const BMPImage& source, const FaceRect& rect, const PhotoOptions& 
   int32_t outW = 0, outH = 0;
   OutputSize(crop.width, crop.height, options.framing, outW, outH);
   if (outW == crop.width && outH == crop.height) return true;
-  const Backend* backend = LoadBackend(error);
-  PixelsIn in;
-  in.pixels = crop.pixels;
-  in.width = crop.width;
-  in.height = crop.height;
-  in.bytesPerPixel = crop.bytesPerPixel;
-  in.rowStride = static_cast<size_t>(crop.rowStride);
-  in.alpha = alpha;
   BMPImage resized{};
-  const bool ok =
-      backend != nullptr && backend->resize(in, outW, outH, PlatformMalloc, &resized.pixels, error);
-  if (ok) DescribePackedPicture(resized, outW, outH, crop.bytesPerPixel);
+  const bool ok = ResizeCrop(crop, outW, outH, alpha, resized, error);
   FreeBMP(crop);
   crop = resized;
   return ok;

@@ -97,6 +97,12 @@ bool LibraryWritesCrop(const std::string& outputName, const PhotoOptions& option
 bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const PhotoOptions& options,
                 const PhotoInfo& info, std::vector<uint8_t>& bytes, std::string& error);
 
+// `crop` resized to `width` x `height` through libvips (Lanczos), `alpha` saying whether its fourth
+// byte is alpha, in a buffer of the library's (release with FreeBMP). False with `error` saying
+// why.
+bool ResizeCrop(const BMPImage& crop, int32_t width, int32_t height, bool alpha, BMPImage& sized,
+                std::string& error);
+
 // Writes `bytes` as the file `path`, through the library's file layer, which cleans up a failed
 // write without touching what it did not create (PlatformFinishWrite). False with `error` saying
 // why.

@@ -1,12 +1,6 @@
 // Loading a picture for the photo layer: the format decided from the first bytes, 24- and 32-bit
 // BMPs through the library's reader, other BMPs through bmpface's own, the rest through libvips;
 // the pixels upright, in 8-bit sRGB.
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -18,6 +12,7 @@
 #include "photo/limits.h"
 #include "photo/photo.h"
 #include "platform/platform.h"
+#include "sys/files.h"
 
 namespace bmpface::photo {
 namespace {
@@ -135,13 +130,7 @@ class InputFile {
   bool Rewind() { return PlatformSeek(file_, 0) == 1; }
   PlatformFile* stream() const { return file_; }
   // The open file's descriptor, for libvips to read from.
-  int descriptor() const {
-#ifdef _WIN32
-    return -1;  // no libvips there
-#else
-    return fileno(file_);
-#endif
-  }
+  int descriptor() const { return sys::DescriptorOf(file_); }
 
   // Reads up to `count` bytes from `offset`; the number read (short only at the end), or -1.
   long long ReadAt(uint8_t* to, size_t count, uint64_t offset, std::string& error) {

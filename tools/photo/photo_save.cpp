@@ -14,6 +14,18 @@
 namespace bmpface::photo {
 namespace {
 
+// The crop as the libvips module takes it.
+PixelsIn PixelsOf(const BMPImage& crop, bool alpha) {
+  PixelsIn in;
+  in.pixels = crop.pixels;
+  in.width = crop.width;
+  in.height = crop.height;
+  in.bytesPerPixel = crop.bytesPerPixel;
+  in.rowStride = static_cast<size_t>(crop.rowStride);
+  in.alpha = alpha;
+  return in;
+}
+
 // The file the library's writer makes of `image`, in memory. A picture held with packed rows (a
 // decoder's, the resizer's) is given the file's 4-byte rows first, through the crop.
 bool BMPBytes(const BMPImage& image, std::vector<uint8_t>& bytes, std::string& error) {
@@ -61,6 +73,18 @@ bool LibraryWritesCrop(const std::string& outputName, const PhotoOptions& option
   return OutputFormat(outputName, options, info) == Format::kBMP && options.framing.sizeW == 0;
 }
 
+bool ResizeCrop(const BMPImage& crop, int32_t width, int32_t height, bool alpha, BMPImage& sized,
+                std::string& error) {
+  const Backend* backend = LoadBackend(error);
+  sized = BMPImage{};
+  if (backend == nullptr || !backend->resize(PixelsOf(crop, alpha), width, height, PlatformMalloc,
+                                             &sized.pixels, error)) {
+    return false;
+  }
+  DescribePackedPicture(sized, width, height, crop.bytesPerPixel);
+  return true;
+}
+
 bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const PhotoOptions& options,
                 const PhotoInfo& info, std::vector<uint8_t>& bytes, std::string& error) {
   bytes.clear();
@@ -78,13 +102,6 @@ bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const Photo
             " pixels a side";
     return false;
   }
-  PixelsIn in;
-  in.pixels = crop.pixels;
-  in.width = crop.width;
-  in.height = crop.height;
-  in.bytesPerPixel = crop.bytesPerPixel;
-  in.rowStride = static_cast<size_t>(crop.rowStride);
-  in.alpha = info.alpha;
   int32_t outW = 0, outH = 0;
   OutputSize(crop.width, crop.height, f, outW, outH);
   const bool resized = outW != crop.width || outH != crop.height;
@@ -102,13 +119,12 @@ bool EncodeCrop(const BMPImage& crop, const std::string& outputName, const Photo
     request.sizeW = resized ? outW : 0;
     request.sizeH = resized ? outH : 0;
     request.icc = &info.icc;
-    return backend->encode(in, request, bytes, error);
+    return backend->encode(PixelsOf(crop, info.alpha), request, bytes, error);
   }
   // A BMP of another size: resized through libvips, written in the library's layout, the fourth
   // byte of a 32-bit picture kept.
   BMPImage sized{};
-  if (!backend->resize(in, outW, outH, PlatformMalloc, &sized.pixels, error)) return false;
-  DescribePackedPicture(sized, outW, outH, crop.bytesPerPixel);
+  if (!ResizeCrop(crop, outW, outH, info.alpha, sized, error)) return false;
   const bool ok = BMPBytes(sized, bytes, error);
   FreeBMP(sized);
   return ok;
