@@ -78,8 +78,7 @@ typedef struct BMPFaceRegion {
   int32_t failedTest;
   float score; /* a candidate's score, (1 - centre row / height) * pixelCount; 0 for the rest */
   /* 1 when the region scored above every region before it. The search chooses the last region
-   * reported with 1 (BMPFaceFacts's chosenRegion says which); the face rectangle is made from it.
-   */
+   * reported with 1 (BMPFaceFacts's chosenRegion names it) and makes the face rectangle from it. */
   int32_t leads;
 } BMPFaceRegion;
 

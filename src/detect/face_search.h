@@ -41,8 +41,8 @@ struct SearchVisitor {
 struct SearchFacts {
   bool found;            // a region was chosen
   SkinRegion chosen;     // the chosen region (when found)
+  int32_t chosenNumber;  // its RegionSeen::number (when found)
   float score;           // its score
-  int32_t chosenNumber;  // the chosen region's RegionSeen::number (when found)
   float runnerUp;        // the best score of the other candidates; 0 when there was none
   int32_t candidates;    // regions that passed every candidate test
   int64_t skinPixels;    // skin pixels of the whole picture: every one lies in one region
