@@ -101,7 +101,7 @@ bool CvDetectFace(const cv::Mat& picture, cv::Rect& rect, bool* labelsInScanOrde
     const bmpface::SkinRegion region{
         minX, maxX, minY, maxY, s[cv::CC_STAT_AREA], (minX + maxX) / 2, (minY + maxY) / 2};
     // The decisions are the library's; the image work (mask, labelling) is OpenCV's.
-    if (bmpface::IsFaceCandidate(region, width, height) == 0) continue;
+    if (bmpface::FirstFailedTest(region, width, height) != bmpface::CandidateTest::kNone) continue;
     const float score = bmpface::FaceScore(region, height);
     bool better = score > bestScore;
     // On a tie the region whose first pixel comes first in the scan wins. The labeller is not

@@ -73,13 +73,12 @@ BMPFACE_PIXELS_API int32_t BMPFaceExtractPixels(const uint8_t* pixels, int32_t w
 typedef struct BMPFaceRegion {
   BMPFaceRect box;    /* the region's bounding box */
   int32_t pixelCount; /* its skin pixels */
-  /* The first candidate test it failed, 0 when it passed them all: 1 narrower than 30 pixels,
-   * 2 shorter than 30, 3 wider than 0.9 of the picture, 4 taller than 0.9 of it, 5 width / height
-   * outside 0.5 to 2, 6 less than 0.3 full, 7 centre in the lowest 30 % of the picture. */
+  /* The first candidate test it failed, 1 to BMPFACE_CANDIDATE_TESTS (BMPFaceTestWords says
+   * which in words), 0 when it passed them all. */
   int32_t failedTest;
   float score; /* a candidate's score, (1 - centre row / height) * pixelCount; 0 for the rest */
   /* 1 when the region scored above every region before it. The search chooses the last region
-   * reported with 1; the face rectangle is made from it. */
+   * reported with 1 (BMPFaceFacts's chosenRegion names it) and makes the face rectangle from it. */
   int32_t leads;
 } BMPFaceRegion;
 
@@ -100,13 +99,17 @@ typedef struct BMPFaceFacts {
   int32_t found;      /* 1 when a region was chosen; the fields up to runnerUp are 0 otherwise */
   BMPFaceRect box;    /* the chosen region's bounding box (the face rectangle is made from it) */
   int32_t pixelCount; /* its skin pixels */
-  float fill;         /* pixelCount / the box's area: 0.3 at least; a face alone fills about 0.7 */
+  float fill;         /* pixelCount / the box's area: at least test 6's minimum; a face alone
+                       * fills about seven tenths */
   float score;        /* its score, as BMPFaceRegion's */
   /* The best score of every other candidate, 0 when it was the only one: near `score`, the
    * choice was close and a little noise may change it. */
   float runnerUp;
   int32_t candidates; /* regions that passed every candidate test */
   float skinShare;    /* the share of the whole picture that is skin, 0 to 1 */
+  /* The chosen region's place among the regions the walk showed (0 for the first), -1 when none
+   * was chosen. Added in 1.1.0: programs built with an earlier header must be built again. */
+  int32_t chosenRegion;
 } BMPFaceFacts;
 
 /* BMPFaceWalkRegions that also fills `facts` (which may be null) when it returns BMPFACE_OK or
@@ -116,6 +119,15 @@ BMPFACE_PIXELS_API int32_t BMPFaceWalkRegionsFacts(const uint8_t* pixels, int32_
                                                    int32_t bytesPerPixel,
                                                    BMPFaceRegionVisitor visit, void* context,
                                                    BMPFaceRect* rect, BMPFaceFacts* facts);
+
+/* The number of candidate tests; BMPFaceRegion's failedTest is one of them or 0. */
+#define BMPFACE_CANDIDATE_TESTS 7
+
+/* Writes candidate test `test`'s rule in words ("narrower than ... pixels", made from the
+ * library's own thresholds) into `words`, as snprintf does: at most `size` bytes with the
+ * terminating zero. Returns the length of the whole text; 0 (and an empty text) for a test
+ * outside 1 to BMPFACE_CANDIDATE_TESTS. */
+BMPFACE_PIXELS_API size_t BMPFaceTestWords(int32_t test, char* words, size_t size);
 
 #ifdef __cplusplus
 }

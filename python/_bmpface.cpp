@@ -377,20 +377,34 @@ py::list Regions(const py::object& source, int kind, bool bgr, const PhotoOption
   const BMPImage& i = p.image();
   Collected collected;
   BMPFaceRect rect;
+  BMPFaceFacts facts{};
+  facts.chosenRegion = -1;
   int32_t status;
   {
     py::gil_scoped_release release;
-    status = BMPFaceWalkRegions(i.pixels, i.width, i.height, i.rowStride, i.bytesPerPixel, Collect,
-                                &collected, &rect);
+    status = BMPFaceWalkRegionsFacts(i.pixels, i.width, i.height, i.rowStride, i.bytesPerPixel,
+                                     Collect, &collected, &rect, &facts);
   }
   FaceOrNone(status);
   if (collected.full) NoMemory("the list of regions");
   py::list list;
-  for (const BMPFaceRegion& r : collected.regions) {
+  for (size_t n = 0; n < collected.regions.size(); ++n) {
+    const BMPFaceRegion& r = collected.regions[n];
     list.append(py::make_tuple(r.box.x, r.box.y, r.box.width, r.box.height, r.pixelCount,
-                               r.failedTest, r.score, r.leads != 0));
+                               r.failedTest, r.score,
+                               facts.chosenRegion == static_cast<int64_t>(n)));
   }
   return list;
+}
+
+// A candidate test's rule in words, made by the library from its thresholds.
+std::string TestWords(int test) {
+  if (test < 1 || test > BMPFACE_CANDIDATE_TESTS) {
+    throw py::value_error("test must be 1 to " + std::to_string(BMPFACE_CANDIDATE_TESTS));
+  }
+  std::vector<char> words(BMPFaceTestWords(test, nullptr, 0) + 1);
+  BMPFaceTestWords(test, words.data(), words.size());
+  return words.data();
 }
 
 }  // namespace
@@ -435,5 +449,7 @@ PYBIND11_MODULE(_bmpface, m) {
         "(word, rect, region, pixel_count, fill, score, runner_up, candidates, skin_share, "
         "verified, face) of the search's choice.");
   m.def("regions", &Regions, py::arg("source"), py::arg("kind"), py::arg("bgr"), py::arg("options"),
-        "(x, y, width, height, pixel_count, failed_test, score, leads) of every skin region.");
+        "(x, y, width, height, pixel_count, failed_test, score, chosen) of every skin region.");
+  m.attr("CANDIDATE_TESTS") = BMPFACE_CANDIDATE_TESTS;
+  m.def("test_words", &TestWords, py::arg("test"), "Candidate test `test`'s rule in words.");
 }

@@ -34,9 +34,10 @@ int32_t Magnification(int32_t width, int32_t height) {
   return std::max<int32_t>(1, (480 + longSide - 1) / longSide);
 }
 
-int Explain(const std::string& input, const std::string& output, const std::string& options = "") {
+int Explain(const std::string& input, const std::string& output, const std::string& options = "",
+            const std::string& text = "/dev/null") {
   const std::string command = std::string(BMPFACE_CLI) + " explain '" + input + "' '" + output +
-                              "' " + options + " >/dev/null";
+                              "' " + options + " >'" + text + "'";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -117,6 +118,33 @@ TEST(Explain, OutlinesCandidatesAndRejectsAndDrawsTheLibrarysRectangle) {
   ExpectRing(explained, 5 * k, 160 * k - 1, 15 * k - 1, 160 * k - 1,
              {middle[0], middle[1], middle[2]}, "small region");
   FreeBMP(explained);
+}
+
+// The text output names the region the search chose, which need not be the first candidate, and
+// tells each rejected region's test in words.
+TEST(Explain, TextNamesTheChosenRegionAndEachFailedTest) {
+  test::Picture picture(200, 200);
+  picture.Fill(10, 10, 44, 44, test::kSkin);     // a candidate, met first
+  picture.Fill(100, 60, 159, 119, test::kSkin);  // a larger one: it takes the lead
+  picture.Fill(20, 100, 54, 134, test::kSkin);   // a candidate after the winner
+  picture.Fill(60, 150, 159, 179, test::kSkin);  // 100 x 30: fails the aspect test
+  test::TempDir dir;
+  test::WriteFile(dir.Path("in.bmp"), test::EncodeBMP(picture));
+  ASSERT_EQ(Explain(dir.Path("in.bmp"), dir.Path("x.bmp"), "", dir.Path("text")), 0);
+  const std::vector<uint8_t> bytes = test::ReadFile(dir.Path("text"));
+  const std::string text(bytes.begin(), bytes.end());
+  const char* const lines[] = {
+      ": face ",
+      "\n  region 10 10 35 35, 1225 pixels: candidate, score ",
+      "\n  region 100 60 60 60, 3600 pixels: chosen, score ",
+      "\n  region 20 100 35 35, 1225 pixels: candidate, score ",
+      "\n  region 60 150 100 30, 3000 pixels: fails test 5, width / height outside 0.5 to 2\n",
+  };
+  size_t at = 0;
+  for (const char* line : lines) {
+    at = text.find(line, at);
+    ASSERT_NE(at, std::string::npos) << "no \"" << line << "\" in order in:\n" << text;
+  }
 }
 
 TEST(Explain, DrawsTheFramedCropToo) {

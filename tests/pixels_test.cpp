@@ -246,6 +246,34 @@ TEST(PixelApi, WalkShowsEveryRegionAndTheChoice) {
   EXPECT_EQ(next, std::size(expected));
   ASSERT_LT(chosen, seen.size());
   EXPECT_TRUE(seen[chosen].box == expected[0].box);
+  EXPECT_EQ(facts.chosenRegion, static_cast<int32_t>(chosen));
+}
+
+// A test's words as snprintf gives text: cut to the buffer, always ended, the whole length
+// returned; nothing for a number that is no test.
+TEST(PixelApi, TestWordsFitTheBuffer) {
+  struct Row {
+    int32_t test;
+    size_t size;
+    const char* words;
+    size_t length;
+  };
+  const Row rows[] = {
+      {1, 64, "narrower than 30 pixels", 23},
+      {7, 64, "centre in the lowest 30 % of the picture", 40},
+      {3, 6, "wider", 29},
+      {5, 1, "", 31},
+      {0, 64, "", 0},
+      {BMPFACE_CANDIDATE_TESTS + 1, 64, "", 0},
+      {-1, 64, "", 0},
+  };
+  for (const Row& row : rows) {
+    char words[64];
+    std::memset(words, 'x', sizeof words);
+    EXPECT_EQ(BMPFaceTestWords(row.test, words, row.size), row.length) << row.test;
+    EXPECT_STREQ(words, row.words) << row.test;
+  }
+  EXPECT_EQ(BMPFaceTestWords(2, nullptr, 0), 22u);  // a caller sizes its buffer so
 }
 
 // Every memory request of a call failing in turn: the call says no memory, leaves the rectangle

@@ -51,7 +51,7 @@ from ._errors import load_error, save_error
 __version__: str = _bmpface.__version__
 
 __all__ = ["Rect", "Region", "Facts", "extract", "detect", "facts", "crop", "regions",
-           "crop_folder",
+           "crop_folder", "test_words",
            "Error", "LoadError", "MissingFileError", "PermissionDeniedError", "SaveError",
            "OK", "LOAD_FAILED", "NO_FACE", "EXTRACT_FAILED", "SAVE_FAILED", "__version__"]
 
@@ -74,11 +74,11 @@ class Rect(NamedTuple):
 class Region(NamedTuple):
     """One skin region as the search judged it (what ``bmpface explain`` draws).
 
-    ``failed_test`` is the first candidate test the region failed, 0 when it passed them all:
-    1 narrower than 30 pixels, 2 shorter than 30, 3 wider than 0.9 of the picture, 4 taller than
-    0.9 of it, 5 width / height outside 0.5 to 2, 6 less than 0.3 full, 7 centre in the lowest
-    30 % of the picture. ``score`` is a candidate's (1 - centre row / height) * pixel count, 0 for
-    the rest. ``chosen`` marks the region the face rectangle is made from.
+    ``failed_test`` is the first candidate test the region failed, 0 when it passed them all
+    (``test_words`` says each in words):
+    {tests}
+    ``score`` is a candidate's (1 - centre row / height) * pixel count, 0 for the rest. ``chosen``
+    marks the region the face rectangle is made from.
     """
 
     x: int
@@ -89,6 +89,20 @@ class Region(NamedTuple):
     failed_test: int
     score: float
     chosen: bool
+
+
+def test_words(test: int) -> str:
+    """Candidate test ``test`` (1 to 7, as ``Region.failed_test``) in words, from the library's
+    own thresholds: ``test_words(1)`` is ``"narrower than ... pixels"``."""
+    return _bmpface.test_words(test)
+
+
+Region.__doc__ = (Region.__doc__ or "").format(tests="\n    ".join(
+    "%d %s" % (test, _bmpface.test_words(test))
+    for test in range(1, _bmpface.CANDIDATE_TESTS + 1)))
+
+# The size tests: a region that fails one of them is too small for ``bmpface explain`` to show.
+_SIZE_TESTS = (1, 2)
 
 
 class Facts(NamedTuple):
@@ -222,17 +236,16 @@ def extract(input: Source, output: PathType, order: Order = "rgb", *, orient: bo
     return None if found is None else Rect(*found)
 
 
-def regions(source: Source, order: Order = "rgb", *, min_side: int = 30,
+def regions(source: Source, order: Order = "rgb", *, min_side: Optional[int] = None,
             orient: bool = True) -> List[Region]:
-    """The skin regions of ``source`` at least ``min_side`` pixels wide and tall (30: those
-    ``bmpface explain`` shows; 1: every one), in the order the search met them (by their first
-    pixel, top to bottom and left to right), with its judgement. At most one is chosen, none
-    when there is no face."""
+    """The skin regions of ``source`` at least ``min_side`` pixels wide and tall (None: those
+    ``bmpface explain`` shows, which pass the size tests 1 and 2; 1: every one), in the order the
+    search met them (by their first pixel, top to bottom and left to right), with its judgement.
+    At most one is chosen, none when there is no face."""
     seen = _call(_bmpface.regions, source, order, orient)
-    chosen = max((i for i, r in enumerate(seen) if r[7]), default=-1)
-    return [Region(r[0], r[1], r[2], r[3], r[4], r[5], r[6], i == chosen)
-            for i, r in enumerate(seen)
-            if r[2] >= min_side and r[3] >= min_side]
+    return [Region(*r) for r in seen
+            if (r[5] not in _SIZE_TESTS if min_side is None
+                else r[2] >= min_side and r[3] >= min_side)]
 
 
 from ._folder import crop_folder  # noqa: E402  (it uses the calls above)

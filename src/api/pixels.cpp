@@ -84,6 +84,7 @@ void Tell(const SearchFacts& f, BMPFaceFacts& out) {
     out.score = f.score;
     out.runnerUp = f.runnerUp;
   }
+  out.chosenRegion = f.found ? f.chosenNumber : -1;
   out.candidates = f.candidates;
   out.skinShare = static_cast<float>(SkinShare(f));
 }
@@ -130,6 +131,14 @@ extern "C" BMPFACE_PIXELS_API int32_t BMPFaceWalkRegionsFacts(
     return kBadArguments;
   }
   return Detect(view, visit, context, rect, facts);
+}
+
+static_assert(BMPFACE_CANDIDATE_TESTS == static_cast<int>(kLastTest), "the header's count");
+
+extern "C" BMPFACE_PIXELS_API size_t BMPFaceTestWords(int32_t test, char* words, size_t size) {
+  const bool known = test >= 1 && test <= BMPFACE_CANDIDATE_TESTS;
+  const CandidateTest which = known ? static_cast<CandidateTest>(test) : CandidateTest::kNone;
+  return CandidateTestText(which, TestText::kWords, words, size);
 }
 
 extern "C" BMPFACE_PIXELS_API int32_t BMPFaceExtractPixels(const uint8_t* pixels, int32_t width,

@@ -1,6 +1,7 @@
 #include "detect/candidate.h"
 
 #include <cfloat>
+#include <cstdio>
 #include <limits>
 
 // The tests and the score are decided at the last bit of single and double precision, so each
@@ -13,6 +14,29 @@ static_assert(FLT_EVAL_METHOD == 0,
               "build with -msse2 -mfpmath=sse)");
 
 namespace bmpface {
+namespace {
+
+// Each test's label and words, by CandidateTest, with the thresholds they show (printed with %g).
+struct Text {
+  const char* label;
+  const char* words;
+  double first, second;
+};
+constexpr Text kTexts[] = {
+    {"", "", 0, 0},
+    {"W<%g", "narrower than %g pixels", kMinRegionSide, 0},
+    {"H<%g", "shorter than %g pixels", kMinRegionSide, 0},
+    {"W>%g", "wider than %g of the picture", kMaxPictureShare, 0},
+    {"H>%g", "taller than %g of the picture", kMaxPictureShare, 0},
+    {"ASPECT", "width / height outside %g to %g", kMinAspect, kMaxAspect},
+    {"FILL<%g", "less than %g full", kMinFill, 0},
+    // The depth as the share of the picture below it, in per cent, which reads better.
+    {"LOW", "centre in the lowest %g %% of the picture", 100.0 * (1.0 - kMaxCentreDepth), 0},
+};
+static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(kLastTest) + 1,
+              "a text for every test");
+
+}  // namespace
 
 CandidateTest FirstFailedTest(const SkinRegion& region, int32_t width, int32_t height) {
   const int32_t w = region.maxX - region.minX + 1;
@@ -37,8 +61,14 @@ CandidateTest FirstFailedTest(const SkinRegion& region, int32_t width, int32_t h
   return CandidateTest::kNone;
 }
 
-int IsFaceCandidate(const SkinRegion& region, int32_t width, int32_t height) {
-  return FirstFailedTest(region, width, height) == CandidateTest::kNone ? 1 : 0;
+size_t CandidateTestText(CandidateTest test, TestText form, char* out, size_t size) {
+  if (size > 0) out[0] = '\0';
+  const size_t index = static_cast<size_t>(test);
+  if (index >= sizeof kTexts / sizeof kTexts[0]) return 0;  // a value outside the enumeration
+  const Text& text = kTexts[index];
+  const int length = std::snprintf(out, size, form == TestText::kLabel ? text.label : text.words,
+                                   text.first, text.second);
+  return length > 0 ? static_cast<size_t>(length) : 0;
 }
 
 float FaceScore(const SkinRegion& region, int32_t height) {

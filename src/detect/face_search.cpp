@@ -32,6 +32,7 @@ SearchEnd WalkRegions(SkinMaskView skinMask, int32_t width, int32_t height, Skin
   float bestScore = 0.0f;
   bool found = false;
   SkinRegion current{};
+  int32_t number = 0;
   for (size_t at = flags::FirstSet(freeWord, 0, total); at < total;
        at = flags::FirstSet(freeWord, at + 1, total)) {
     const int32_t x = static_cast<int32_t>(at % columns);
@@ -50,7 +51,10 @@ SearchEnd WalkRegions(SkinMaskView skinMask, int32_t width, int32_t height, Skin
       best = current;
       found = true;
     }
-    if (watched) visitor->region(visitor->context, RegionSeen{current, failed, score, leads});
+    if (watched) {
+      visitor->region(visitor->context, RegionSeen{current, failed, score, leads, number});
+    }
+    ++number;
   }
   FreeFlagGrid(visited);
   return found ? SearchEnd::kFound : SearchEnd::kNone;
@@ -70,6 +74,7 @@ void NoteRegion(SearchFacts& facts, const RegionSeen& seen) {
     if (facts.found && facts.score > facts.runnerUp) facts.runnerUp = facts.score;
     facts.found = true;
     facts.chosen = seen.region;
+    facts.chosenNumber = seen.number;
     facts.score = seen.score;
   } else if (seen.score > facts.runnerUp) {
     facts.runnerUp = seen.score;

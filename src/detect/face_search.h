@@ -17,7 +17,8 @@ struct RegionSeen {
   SkinRegion region;
   CandidateTest failed;  // the first test it failed; kNone for a candidate
   float score;           // for candidates; 0 for the rest
-  int leads;             // 1 when it became the best so far: the last such region is the winner
+  int leads;             // 1 when it became the best so far (NoteRegion keeps the last such one)
+  int32_t number;        // its place in scan order, from 0
 };
 
 // How a search ended.
@@ -38,17 +39,19 @@ struct SearchVisitor {
 // What a caller needs to judge the search's choice: the chosen region and how close the decision
 // was. Made from the region walk by NoteRegion; all zero before the first region.
 struct SearchFacts {
-  bool found;          // a region was chosen
-  SkinRegion chosen;   // the chosen region (when found)
-  float score;         // its score
-  float runnerUp;      // the best score of the other candidates; 0 when there was none
-  int32_t candidates;  // regions that passed every candidate test
-  int64_t skinPixels;  // skin pixels of the whole picture: every one lies in one region
-  int32_t width;       // the picture's size, set by whoever runs the walk (for SkinShare)
+  bool found;            // a region was chosen
+  SkinRegion chosen;     // the chosen region (when found)
+  int32_t chosenNumber;  // its RegionSeen::number (when found)
+  float score;           // its score
+  float runnerUp;        // the best score of the other candidates; 0 when there was none
+  int32_t candidates;    // regions that passed every candidate test
+  int64_t skinPixels;    // skin pixels of the whole picture: every one lies in one region
+  int32_t width;         // the picture's size, set by whoever runs the walk (for SkinShare)
   int32_t height;
 };
 
-// Adds one region, as the walk reports it, to `facts`.
+// Adds one region, as the walk reports it, to `facts`. The one place that tells the winner: the
+// last region that took the lead.
 void NoteRegion(SearchFacts& facts, const RegionSeen& seen);
 
 // The share of the chosen region's box its pixels fill, 0 to 1.

@@ -14,8 +14,8 @@ constexpr int kSkinSpreadAbove = 15;    // max(R, G, B) - min(R, G, B) must exce
 constexpr int kSkinRedGreenAbove = 15;  // |red - green| must exceed this
 
 // 1 when the colour is skin-like, else 0: red, green and blue above their floors, a spread above
-// 15, red above green and blue, and red and green more than 15 apart. Written without branches;
-// the result is that of testing the rules one after another.
+// kSkinSpreadAbove, red above green and blue, and red and green more than kSkinRedGreenAbove
+// apart. Written without branches; the result is that of testing the rules one after another.
 inline int IsSkinColor(uint8_t blue, uint8_t green, uint8_t red) {
   const int b = blue;
   const int g = green;
@@ -29,9 +29,10 @@ inline int IsSkinColor(uint8_t blue, uint8_t green, uint8_t red) {
 }
 
 // The rule in the form the row kernels use. With red above green and blue, the spread is
-// red - min(green, blue) >= red - green, so "red exceeds green by more than 15" implies both the
-// spread test (its threshold is no larger) and red above green; five comparisons remain, and they
-// fit unsigned 8-bit vector lanes. A test checks every kernel against IsSkinColor for every colour.
+// red - min(green, blue) >= red - green, so "red exceeds green by more than kSkinRedGreenAbove"
+// implies both the spread test (its threshold is no larger) and red above green; five comparisons
+// remain, and they fit unsigned 8-bit vector lanes. A test checks every kernel against IsSkinColor
+// for every colour.
 static_assert(kSkinSpreadAbove <= kSkinRedGreenAbove, "the shortened rule relies on this");
 inline uint8_t SkinFlag(uint8_t b, uint8_t g, uint8_t r) {
   return static_cast<uint8_t>((r > kSkinRedAbove) & (g > kSkinGreenAbove) & (b > kSkinBlueAbove) &

@@ -105,6 +105,17 @@ def test_the_sample_in_every_form(bgr, make, order, channels):
     assert bmpface.regions(source, order) == [r for r in found if min(r.width, r.height) >= 30]
 
 
+def test_test_words_come_from_the_library():
+    """The words come from the library through the binding, and the Region help lists them."""
+    assert [bmpface.test_words(t) for t in (1, 5, 7)] == [
+        "narrower than 30 pixels", "width / height outside 0.5 to 2",
+        "centre in the lowest 30 % of the picture"]
+    assert "    6 less than 0.3 full\n" in Region.__doc__
+    for wrong in (0, 8):
+        with pytest.raises(ValueError):
+            bmpface.test_words(wrong)
+
+
 def skin(bgr):
     """The skin rule, written out again as the test's own oracle."""
     b, g, r = (bgr[..., i].astype(int) for i in range(3))

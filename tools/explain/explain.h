@@ -3,12 +3,11 @@
 #ifndef BMPFACE_TOOLS_EXPLAIN_EXPLAIN_H_
 #define BMPFACE_TOOLS_EXPLAIN_EXPLAIN_H_
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "api/request.h"
 #include "explain/draw.h"
+#include "explain/output.h"  // EncodeDrawing, for the service
 #include "photo/photo.h"
 
 namespace bmpface::cli {
@@ -22,15 +21,10 @@ struct Explanation {
 };
 
 // Runs one request with `hooks` (the photo layer's for `request`, whose load the caller may
-// replace; the search and the stop after the face are set here) on the input `name`, and draws
-// what its search saw. May throw std::bad_alloc.
+// replace; the search, the facts and the stop after the face are set here) on the input `name`,
+// and draws what its search saw. May throw std::bad_alloc.
 Explanation DrawExplanation(const std::string& name, RequestHooks hooks,
                             photo::PhotoRequest& request);
-
-// The drawing as a PNG or JPEG file in memory (libvips; libpng: PNG only). The canvas may be
-// changed on the way. False with `error` (possibly empty) when it cannot be encoded.
-bool EncodeDrawing(Canvas& canvas, photo::Format format, std::vector<uint8_t>& bytes,
-                   std::string& error);
 
 }  // namespace bmpface::cli
 
