@@ -60,8 +60,8 @@ double RegionFill(const SkinRegion& region);
 // The share of the picture that is skin, 0 to 1.
 double SkinShare(const SearchFacts& facts);
 
-// The face rectangle of a winning region: its box widened by 0.1 of its width on each side,
-// starting 0.4 of its height above it and 0.9 of its height tall, clamped to the picture.
+// The face rectangle of a winning region: its box widened on each side, starting above it and
+// shorter than it, by the proportions kRect* of face_search.cpp, clamped to the picture.
 FaceRect FaceRectOf(const SkinRegion& region, int32_t width, int32_t height);
 
 // Searches a finished skin mask of a width x height picture for the best-scoring candidate region

@@ -418,7 +418,8 @@ int ParseServeLine(int argc, char** argv, Settings& s, std::string& listen) {
                         "pictures worked on at once (default: one per core)");
   photo::AddWholeNumber(app, "--queue", s.queue, 0, 100000,
                         "pictures waiting for a worker before more are refused with 503 "
-                        "(default 64)");
+                        "(default " +
+                            std::to_string(s.queue) + ")");
   photo::AddWholeNumber(app, "--max-body", s.maxBody, 1, uint64_t{1} << 40,
                         "refuse bodies of more than N bytes with 413, while reading (default " +
                             std::to_string(kDefaultMaxBody) + ")");
@@ -428,7 +429,8 @@ int ParseServeLine(int argc, char** argv, Settings& s, std::string& listen) {
                             std::to_string(photo::kDefaultMaxPixels) + ")");
   photo::AddWholeNumber(app, "--timeout", s.timeout, 1, 3600,
                         "answer 504 to a picture not answered within S seconds of its headers "
-                        "(default 30)")
+                        "(default " +
+                            std::to_string(s.timeout) + ")")
       ->type_name("S");
   return ParseCommandLine(app, argc, argv, [&] { ParseListen(listen, s); });
 }
