@@ -570,37 +570,6 @@ TEST(LoadPhoto, RefusesWhatIsNotARegularFile) {
   fs::remove(fifo);
 }
 
-// Batch takes a file as a picture by its extension, or else by its first bytes.
-TEST(FindPictures, ByExtensionThenContent) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("bmpface-photo-find-" + std::to_string(::getpid()));
-  fs::create_directories(dir / "out");
-  const std::vector<uint8_t> bmp = MakeBMP(1, 1, 8, 0, {0}, {0, 0, 0, 0});
-  const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 0};
-  const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
-  const struct {
-    const char* name;
-    const std::vector<uint8_t>* bytes;
-  } files[] = {{"a.bmp", &bmp},  {"b.JPG", &text}, {"c", &png},         {"d.txt", &bmp},
-               {"e.txt", &text}, {"f.png", &png},  {"out/g.bmp", &bmp}, {"h.webp", &text}};
-  for (const auto& f : files) {
-    std::ofstream(dir / f.name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(f.bytes->data()),
-               static_cast<std::streamsize>(f.bytes->size()));
-  }
-  ASSERT_EQ(::mkfifo((dir / "fifo.jpg").c_str(), 0600), 0);
-  std::vector<cli::Found> found;
-  cli::FindPictures(dir.string(), {dir / "out"}, "", found);
-  std::string names;
-  for (const cli::Found& f : found) names += f.name.string() + " ";
-  if (BuiltWithVips()) {
-    EXPECT_EQ(names, "a.bmp b.JPG c d.txt f.png h.webp ");
-  } else {
-    EXPECT_EQ(names, "a.bmp d.txt ");
-  }
-  fs::remove_all(dir);
-}
-
 #ifdef BMPFACE_HAVE_VIPS
 
 const Backend* Vips() {
