@@ -16,7 +16,8 @@ def bmp(width, height, bits=24, top_down=False, gap=0, off_bits=None, skin_box=N
     for y in range(height):
         row = bytearray()
         for x in range(width):
-            inside = skin_box and skin_box[0] <= x <= skin_box[2] and skin_box[1] <= y <= skin_box[3]
+            inside = (skin_box and skin_box[0] <= x <= skin_box[2]
+                      and skin_box[1] <= y <= skin_box[3])
             row += (SKIN if inside else BACKGROUND) + (bytes((x & 0xFF,)) if bpp == 4 else b"")
         row += bytes(stride - len(row))
         rows.append(bytes(row))
@@ -44,7 +45,8 @@ def seeds():
     yield "short-pixels", good[:-5]
     yield "depth8", bmp(8, 8, bit_count=8)
     yield "no-magic", b"MB" + good[2:]
-    patch = lambda at, fmt, value: good[:at] + struct.pack(fmt, value) + good[at + struct.calcsize(fmt):]
+    patch = lambda at, fmt, value: (good[:at] + struct.pack(fmt, value)
+                                    + good[at + struct.calcsize(fmt):])
     yield "zero-height", patch(22, "<i", 0)
     yield "min-height", patch(22, "<i", -2**31)
     yield "negative-width", patch(18, "<i", -8)

@@ -43,7 +43,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "Missing Debian packages. Install them with:" >&2
-    [ "$target" != windows-i686 ] || echo "  sudo dpkg --add-architecture i386 && sudo apt-get update" >&2
+    [ "$target" != windows-i686 ] ||
+      echo "  sudo dpkg --add-architecture i386 && sudo apt-get update" >&2
     echo "  sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
     exit 1
   fi

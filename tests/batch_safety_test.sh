@@ -47,18 +47,25 @@ cmp -s "$work/o1/face.bmp" "$work/face-crop.bmp" || fail "planted names: crop"
 # Two batches racing into one folder, 20 rounds: the output is always one whole crop, and every
 # report line is true of its own picture. (Two processes: ThreadSanitizer sees nothing of it, so a
 # build under it, slow as it is, leaves this to the others.)
-json_rect() { "$bmpface" --detect "$1" | awk '{ printf "\"x\":%s,\"y\":%s,\"width\":%s,\"height\":%s", $2, $3, $4, $5 }'; }
+json_rect() {
+  "$bmpface" --detect "$1" |
+    awk '{ printf "\"x\":%s,\"y\":%s,\"width\":%s,\"height\":%s", $2, $3, $4, $5 }'
+}
 left=$(json_rect "$work/left.bmp") right=$(json_rect "$work/right.bmp")
 rounds=20
 grep -q -a __tsan_init "$bmpface" && rounds=0
 round=0
 while [ $round -lt $rounds ]; do
-  "$bmpface" batch "$work/a/x.bmp" -o "$work/race" --report "$work/ra" --no-progress >/dev/null 2>&1 &
-  "$bmpface" batch "$work/b/x.bmp" -o "$work/race" --report "$work/rb" --no-progress >/dev/null 2>&1
+  "$bmpface" batch "$work/a/x.bmp" -o "$work/race" --report "$work/ra" --no-progress \
+    >/dev/null 2>&1 &
+  "$bmpface" batch "$work/b/x.bmp" -o "$work/race" --report "$work/rb" --no-progress \
+    >/dev/null 2>&1
   wait
-  { cmp -s "$work/race/x.bmp" "$work/left-crop.bmp" || cmp -s "$work/race/x.bmp" "$work/right-crop.bmp"; } ||
+  { cmp -s "$work/race/x.bmp" "$work/left-crop.bmp" ||
+      cmp -s "$work/race/x.bmp" "$work/right-crop.bmp"; } ||
     fail "race round $round: the output is neither crop"
-  grep -q "\"status\":\"done\",$left," "$work/ra" && grep -q "\"status\":\"done\",$right," "$work/rb" ||
+  grep -q "\"status\":\"done\",$left," "$work/ra" &&
+    grep -q "\"status\":\"done\",$right," "$work/rb" ||
     fail "race round $round: $(cat "$work/ra" "$work/rb")"
   round=$((round + 1))
 done
@@ -67,7 +74,8 @@ done
 # A folder where the crop should go: the failed rename is a failure, and --resume tries again.
 mkdir -p "$work/o2/face.bmp"
 run 20 batch "$work/in/face.bmp" -o "$work/o2" --report "$work/r2" --no-progress
-[ $? -eq 1 ] && grep -q '"status":"save_failed"' "$work/r2" || fail "failed rename: $(cat "$work/r2")"
+[ $? -eq 1 ] && grep -q '"status":"save_failed"' "$work/r2" ||
+  fail "failed rename: $(cat "$work/r2")"
 run 20 batch "$work/in/face.bmp" -o "$work/o2" --report "$work/r2" --resume --no-progress
 grep -q '"status":"skipped"' "$work/r2" && fail "failed rename: --resume skipped it"
 [ "$(temps "$work/o2")" -eq 0 ] || fail "failed rename: temporary file left"
@@ -85,8 +93,10 @@ run 20 batch "$work/in" -o "$work/o4" --report "$work/r4" --no-progress
 run 20 batch "$work/in" -o "$work/o4" --report "$work/r4" --resume --no-progress
 run 20 batch "$work/in" -o "$work/o4" --report "$work/r4b" --resume --no-progress
 rect='"x":72,"y":0,"width":332,"height":369'
-[ "$(wc -l <"$work/r4")" -eq 4 ] && [ "$(grep -c "\"status\":\"skipped\",$rect" "$work/r4")" -eq 1 ] &&
-  grep -q "\"status\":\"skipped\",$rect" "$work/r4b" || fail "resume report: $(cat "$work/r4" "$work/r4b")"
+[ "$(wc -l <"$work/r4")" -eq 4 ] &&
+  [ "$(grep -c "\"status\":\"skipped\",$rect" "$work/r4")" -eq 1 ] &&
+  grep -q "\"status\":\"skipped\",$rect" "$work/r4b" ||
+  fail "resume report: $(cat "$work/r4" "$work/r4b")"
 
 # The report may be no input and no output.
 for report in "$work/in/face.bmp" "$work/o5/face.bmp"; do
@@ -102,11 +112,13 @@ cp "$sample" "$work/box1/IMG_0001.bmp"
 cp "$work/left.bmp" "$work/box2/IMG_0001.bmp"
 printf '%s\0b.bmp\n' "$work/box1/IMG_0001.bmp" >"$work/list"
 run 20 batch --from "$work/list" -o "$work/o6" --report "$work/r6" --no-progress
-[ $? -eq 1 ] && [ ! -e "$work/o6/b.bmp" ] && grep -q '"status":"refused"' "$work/r6" || fail "NUL in a line"
+[ $? -eq 1 ] && [ ! -e "$work/o6/b.bmp" ] && grep -q '"status":"refused"' "$work/r6" ||
+  fail "NUL in a line"
 (cd "$work" && find box1 box2 -name '*.bmp' -print0 | sort -z) >"$work/list0"
 (cd "$work" && run 20 batch --from list0 -0 --base . -o o7 --no-progress)
 cmp -s "$work/o7/box1/IMG_0001.bmp" "$work/face-crop.bmp" &&
-  cmp -s "$work/o7/box2/IMG_0001.bmp" "$work/left-crop.bmp" || fail "-0 --base: $(cat "$work/stderr")"
+  cmp -s "$work/o7/box2/IMG_0001.bmp" "$work/left-crop.bmp" ||
+  fail "-0 --base: $(cat "$work/stderr")"
 
 # Names that are not UTF-8: every mode opens them byte for byte, and every JSON line is valid for a
 # strict parser, with the exact bytes recoverable.
@@ -139,24 +151,29 @@ run 20 "$work/self.bmp" "$work/self.bmp"
 run 20 --overwrite "$work/self.bmp" "$work/self.bmp"
 [ $? -eq 0 ] && cmp -s "$work/self.bmp" "$work/face-crop.bmp" || fail "--overwrite"
 run 20 "$work/absent.bmp" "$work/x.bmp"
-grep -q "absent.bmp: No such file or directory" "$work/stderr" || fail "reason: $(cat "$work/stderr")"
+grep -q "absent.bmp: No such file or directory" "$work/stderr" ||
+  fail "reason: $(cat "$work/stderr")"
 
 # explain: never over its own input without --overwrite; odd names; out of memory is exit 3 and
 # a message, never an abort (not under a sanitizer, which needs address space of its own); a drawing
 # too wide for a format is written in another or refused with the reason.
 run 20 explain "$work/self.bmp" "$work/self.bmp"
 [ $? -eq 64 ] && cmp -s "$work/self.bmp" "$work/face-crop.bmp" || fail "explain replaced its input"
-run 20 explain "$work/in/$odd" "$work/odd.png" && LC_ALL=C grep -q ': face 72 0 332 369$' "$work/stdout" ||
+run 20 explain "$work/in/$odd" "$work/odd.png" &&
+  LC_ALL=C grep -q ': face 72 0 332 369$' "$work/stdout" ||
   fail "explain, non-UTF-8 name: $(cat "$work/stdout" "$work/stderr")"
-"$python" -c "from PIL import Image; Image.new('RGB', (70000, 2), (200, 90, 60)).save('$work/wide.bmp')"
+save_wide="Image.new('RGB', (70000, 2), (200, 90, 60)).save('$work/wide.bmp')"
+"$python" -c "from PIL import Image; $save_wide"
 if ! grep -q -a -E '__(asan|tsan)_init' "$bmpface"; then
   (ulimit -v 100000 && run 20 explain "$work/wide.bmp" "$work/oom.png")
-  [ $? -eq 3 ] && grep -q "out of memory" "$work/stderr" || fail "explain without memory: $(cat "$work/stderr")"
+  [ $? -eq 3 ] && grep -q "out of memory" "$work/stderr" ||
+    fail "explain without memory: $(cat "$work/stderr")"
 fi
 run 60 explain "$work/wide.bmp" "$work/wide.png"
 [ $? -eq 0 ] && [ -s "$work/wide.png" ] || fail "explain of a wide picture: $(cat "$work/stderr")"
 run 60 explain "$work/wide.bmp" "$work/wide.jpg"
-[ $? -eq 4 ] && grep -q "65500" "$work/stderr" || fail "explain, too wide for JPEG: $(cat "$work/stderr")"
+[ $? -eq 4 ] && grep -q "65500" "$work/stderr" ||
+  fail "explain, too wide for JPEG: $(cat "$work/stderr")"
 
 # A FIFO or a device named as input is refused at once in every mode.
 mkfifo "$work/fifo.bmp"
@@ -187,7 +204,11 @@ run 20 batch "$work/deep" -o "$work/o11" --no-progress
 
 # A sparse picture without a face stays sparse in the reject folder: a hard link here, and a copy
 # that keeps its holes on another file system.
-{ head -c 54 "$sample" | head -c 18; printf '\240\017\0\0\270\013\0\0'; head -c 54 "$sample" | tail -c 28; } >"$work/in2.bmp"
+{
+  head -c 54 "$sample" | head -c 18
+  printf '\240\017\0\0\270\013\0\0' # width 4000, height 3000
+  head -c 54 "$sample" | tail -c 28
+} >"$work/in2.bmp"
 mkdir -p "$work/sparse"
 cp "$work/in2.bmp" "$work/sparse/big.bmp"
 truncate -s 36000054 "$work/sparse/big.bmp"
@@ -212,7 +233,8 @@ kill -INT $pid
 wait $pid
 status=$?
 lines=$(wc -l <"$work/r13")
-[ $status -eq 130 ] && [ "$lines" -lt 3000 ] && grep -q 'interrupted by SIGINT.*--resume' "$work/stdout" ||
+[ $status -eq 130 ] && [ "$lines" -lt 3000 ] &&
+  grep -q 'interrupted by SIGINT.*--resume' "$work/stdout" ||
   fail "SIGINT: exit $status after $lines pictures: $(cat "$work/stdout")"
 [ "$(temps "$work/o13")" -eq 0 ] || fail "SIGINT: temporary files left"
 
