@@ -134,9 +134,10 @@ def attacks(work):
     for args, words in ((["--size", "65535x65535"], "over the limit"),
                         (["--size", "20000x20000", "--max-pixels", "0", "--format", "webp"],
                          "16383"),
-                        (["--quality", "nan"], "not a number"),
-                        (["--quality", "5abc"], "not a number"),
-                        (["--max-pixels", "1e9"], "not a number")):
+                        (["--quality", "nan"], "not a whole number"),
+                        (["--quality", "5abc"], "not a whole number"),
+                        (["--timeout", "1.5"], "not a whole number"),
+                        (["--max-pixels", "1e9"], "not a whole number")):
         code, err, _, _ = measured([picture, out] + args)
         check(code == 64 and words in err, f"{args}: exit {code}: {err}")
     # A warning that loses no data, as camera files have (bytes between two segments): the same

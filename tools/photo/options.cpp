@@ -16,7 +16,7 @@ T ParseWhole(const std::string& name, const std::string& text, T min, T max) {
   const auto [at, failed] = std::from_chars(text.data(), end, value);
   const bool digitsOnly = at == end;  // from_chars takes no sign but '-', and no spaces
   if (failed == std::errc::invalid_argument || (failed == std::errc{} && !digitsOnly)) {
-    throw CLI::ValidationError(name, "not a number: '" + text + "'");
+    throw CLI::ValidationError(name, "not a whole number: '" + text + "'");
   }
   if (failed != std::errc{} || value < min || value > max) {
     throw CLI::ValidationError(

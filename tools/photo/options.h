@@ -18,8 +18,8 @@ enum OptionSet : unsigned {
 };
 
 // Adds an option whose value is a whole number from `min` to `max`, written in decimal digits and
-// nothing else: "nan", "5abc" and " 5" are "not a number", a value outside the range is said so;
-// both are command-line errors.
+// nothing else: "nan", "5abc", "1.5" and " 5" are "not a whole number", a value outside the range
+// is said so; both are command-line errors.
 CLI::Option* AddWholeNumber(CLI::App& app, const std::string& name, int& value, int min, int max,
                             const std::string& description);
 CLI::Option* AddWholeNumber(CLI::App& app, const std::string& name, uint64_t& value, uint64_t min,

@@ -29,6 +29,7 @@
 #include "serve/answers.h"
 #include "serve/metrics.h"
 #include "serve/pool.h"
+#include "sys/process.h"
 
 namespace bmpface::cli {
 namespace {
@@ -496,7 +497,7 @@ void WatchStopSignals(const sigset_t& stop, httplib::Server& server, const Servi
 
 int RunServe(int argc, char** argv) {
   Settings s;
-  s.workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  s.workers = sys::CoreCount();  // the cores this process may run on, not the machine's
   std::string listen;
   const int parsed = ParseServeLine(argc, argv, s, listen);
   if (parsed >= 0) return parsed;
