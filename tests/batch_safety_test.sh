@@ -165,12 +165,19 @@ run 20 explain "$work/in/$odd" "$work/odd.png" &&
 save_wide="Image.new('RGB', (70000, 2), (200, 90, 60)).save('$work/wide.bmp')"
 "$python" -c "from PIL import Image; $save_wide"
 if ! grep -q -a -E '__(asan|tsan)_init' "$bmpface"; then
-  (ulimit -v 100000 && run 20 explain "$work/wide.bmp" "$work/oom.png")
+  # A 12-megapixel drawing does not fit in 100 MB beside its picture.
+  save_big="Image.new('RGB', (4000, 3000), (200, 90, 60)).save('$work/big.bmp')"
+  "$python" -c "from PIL import Image; $save_big"
+  (ulimit -v 100000 && run 20 explain "$work/big.bmp" "$work/oom.bmp")
   [ $? -eq 3 ] && grep -q "out of memory" "$work/stderr" ||
     fail "explain without memory: $(cat "$work/stderr")"
+  rm -f "$work/big.bmp"
 fi
 run 60 explain "$work/wide.bmp" "$work/wide.png"
 [ $? -eq 0 ] && [ -s "$work/wide.png" ] || fail "explain of a wide picture: $(cat "$work/stderr")"
+# Its legend's letters grow with the short side too, not with the 70000 pixels alone.
+tall=$("$python" -c "from PIL import Image; print(Image.open('$work/wide.png').height)")
+[ "$tall" -lt 100 ] || fail "explain of a wide picture: a drawing $tall pixels tall"
 run 60 explain "$work/wide.bmp" "$work/wide.jpg"
 [ $? -eq 4 ] && grep -q "65500" "$work/stderr" ||
   fail "explain, too wide for JPEG: $(cat "$work/stderr")"

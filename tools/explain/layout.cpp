@@ -17,7 +17,11 @@ Drawing::Drawing(const Canvas& picture, int32_t k) : k_(k) {
   pictureW_ = picture.width * k;
   pictureH_ = picture.height * k;
   // Text and lines grow with large pictures, so that they read at the same size when shown whole.
-  scale_ = std::max<int32_t>(2, (std::max(pictureW_, pictureH_) + 799) / 800);
+  // A strip's long side counts for at most twice its short one: a 70000 x 2 picture would otherwise
+  // get letters 700 pixels tall and a legend hundreds of times the picture's size.
+  const int64_t shown = std::min<int64_t>(std::max(pictureW_, pictureH_),
+                                          int64_t{2} * std::min(pictureW_, pictureH_));
+  scale_ = static_cast<int32_t>(std::max<int64_t>(2, (shown + 799) / 800));
   thin_ = (scale_ + 1) / 2;
   bold_ = 3 * thin_;
 }
