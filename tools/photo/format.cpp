@@ -104,52 +104,34 @@ uint32_t MaxSide(Format format) {
   }
 }
 
-const char* FormatName(Format format) {
-  switch (format) {
-    case Format::kBMP:
-      return "BMP";
-    case Format::kJPEG:
-      return "JPEG";
-    case Format::kPNG:
-      return "PNG";
-    case Format::kWebP:
-      return "WebP";
-    case Format::kTIFF:
-      return "TIFF";
-    case Format::kGIF:
-      return "GIF";
-    case Format::kHEIF:
-      return "HEIF";
-    case Format::kAVIF:
-      return "AVIF";
-    case Format::kUnknown:
-      break;
+namespace {
+
+// What each format is called: in words, as a file name's ending, and as a media type.
+struct FormatWords {
+  Format format;
+  const char* name;
+  const char* extension;
+  const char* mediaType;
+};
+constexpr FormatWords kFormatWords[] = {
+    {Format::kBMP, "BMP", ".bmp", "image/bmp"},     {Format::kJPEG, "JPEG", ".jpg", "image/jpeg"},
+    {Format::kPNG, "PNG", ".png", "image/png"},     {Format::kWebP, "WebP", ".webp", "image/webp"},
+    {Format::kTIFF, "TIFF", ".tif", "image/tiff"},  {Format::kGIF, "GIF", ".gif", "image/gif"},
+    {Format::kHEIF, "HEIF", ".heic", "image/heif"}, {Format::kAVIF, "AVIF", ".avif", "image/avif"},
+};
+constexpr FormatWords kUnknownWords{Format::kUnknown, "unknown", "", "application/octet-stream"};
+
+const FormatWords& WordsOf(Format format) {
+  for (const FormatWords& w : kFormatWords) {
+    if (w.format == format) return w;
   }
-  return "unknown";
+  return kUnknownWords;
 }
 
-const char* FormatExtension(Format format) {
-  switch (format) {
-    case Format::kBMP:
-      return ".bmp";
-    case Format::kJPEG:
-      return ".jpg";
-    case Format::kPNG:
-      return ".png";
-    case Format::kWebP:
-      return ".webp";
-    case Format::kTIFF:
-      return ".tif";
-    case Format::kGIF:
-      return ".gif";
-    case Format::kHEIF:
-      return ".heic";
-    case Format::kAVIF:
-      return ".avif";
-    case Format::kUnknown:
-      break;
-  }
-  return "";
-}
+}  // namespace
+
+const char* FormatName(Format format) { return WordsOf(format).name; }
+const char* FormatExtension(Format format) { return WordsOf(format).extension; }
+const char* FormatMediaType(Format format) { return WordsOf(format).mediaType; }
 
 }  // namespace bmpface::photo

@@ -27,6 +27,7 @@ Format FormatOfWord(const std::string& word);
 // "JPEG", "PNG", ...; the usual extension, with its dot.
 const char* FormatName(Format format);
 const char* FormatExtension(Format format);
+const char* FormatMediaType(Format format);  // "image/jpeg", ...
 
 // The widest or tallest picture a file of `format` can hold, as its encoder here allows: libjpeg's
 // 65,500, WebP's 16,383, GIF's 16-bit sides; 0 where the 32-bit sizes are the only bound.

@@ -41,27 +41,6 @@ unsigned SetsOf(Endpoint endpoint) {
              : photo::kOrientOption | photo::kFramingOptions | photo::kVerifyOptions;
 }
 
-const char* ContentType(photo::Format format) {
-  switch (format) {
-    case photo::Format::kJPEG:
-      return "image/jpeg";
-    case photo::Format::kPNG:
-      return "image/png";
-    case photo::Format::kWebP:
-      return "image/webp";
-    case photo::Format::kTIFF:
-      return "image/tiff";
-    case photo::Format::kGIF:
-      return "image/gif";
-    case photo::Format::kHEIF:
-      return "image/heif";
-    case photo::Format::kAVIF:
-      return "image/avif";
-    default:
-      return "image/bmp";
-  }
-}
-
 std::string Rect4(const FaceRect& r) {
   return std::to_string(r.x) + "," + std::to_string(r.y) + "," + std::to_string(r.width) + "," +
          std::to_string(r.height);
@@ -169,7 +148,7 @@ Reply Run(Endpoint endpoint, const photo::PhotoOptions& options, const uint8_t* 
     reply.type = "application/json";
     reply.body = DetectJson(outcome, rect, m.request);
   } else {
-    reply.type = ContentType(photo::OutputFormat("", options, m.request.info));
+    reply.type = photo::FormatMediaType(photo::OutputFormat("", options, m.request.info));
     reply.body.assign(m.encoded.begin(), m.encoded.end());
   }
   return reply;
